@@ -1,0 +1,63 @@
+#pragma once
+// The JSON layer: Boost.JSON's value type plus what it lacks here — a parser with exact
+// numbers, nesting and trailing-data limits and error offsets; the compact printer with the
+// shortest round-trip doubles; value equality; and the descriptions used in reading errors.
+
+#include <boost/json/value.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+
+namespace tarnwick::json {
+
+using Value = boost::json::value;
+using Object = boost::json::object;
+using Array = boost::json::array;
+using String = boost::json::string;
+using Kind = boost::json::kind;
+
+// Values nested this deep or deeper are refused by the parser.
+inline constexpr std::size_t kMaxParseDepth = 127;
+
+// A parse failure: what went wrong and the byte offset at which the parser stopped.
+struct ParseError {
+  std::string message;
+  std::size_t offset = 0;
+};
+
+// A 1-based line and column of a byte offset in a text.
+struct Position {
+  std::uint64_t line = 1;
+  std::uint64_t column = 0;
+};
+Position position_of(std::string_view text, std::size_t offset);
+// "<message> at line L column C".
+std::string with_position(std::string_view message, std::string_view text, std::size_t offset);
+
+// Parses exactly one JSON value from `text`; only whitespace may follow it. Numbers are read
+// exactly (correctly rounded); a number beyond the double range is an error, not an infinity.
+// Of two equal keys in one object the later value wins, at the first key's place.
+std::expected<Value, ParseError> parse(std::string_view text);
+
+// A number as a JSON value: NaN and infinities have no JSON form and become null.
+inline Value number(double d) { return (d - d == 0.0) ? Value(d) : Value(nullptr); }
+
+// Compact printing: no blanks, integers in decimal, doubles in their shortest round-trip form
+// with a fraction or exponent ("1.0", "1e20", "-0.0"), non-finite doubles as null.
+void print(std::string& out, const Value& v);
+std::string print(const Value& v);
+void print_double(std::string& out, double d);
+void print_string(std::string& out, std::string_view s);
+
+// JSON value equality: an integer never equals a double; signed and unsigned integers compare
+// by value; 0.0 equals -0.0; objects compare as key sets; arrays in order.
+bool equal(const Value& a, const Value& b);
+
+// How reading errors name a value found: "null", "boolean `true`", "integer `7`",
+// "floating point `5.0`", "string \"x\"", "sequence", "map".
+std::string describe(const Value& v);
+
+}  // namespace tarnwick::json

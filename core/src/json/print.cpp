@@ -1,0 +1,143 @@
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+#include "json/json.hpp"
+
+namespace tarnwick::json {
+
+void print_double(std::string& out, double d) {
+  if (!std::isfinite(d)) {
+    out += "null";
+    return;
+  }
+  // Shortest round-trip digits, then laid out positionally for 1e-5 <= |d| < 1e16 and as
+  // d.ddde[-]N otherwise.
+  char buf[40];
+  const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
+  std::string_view sci(buf, r.ptr);
+  if (sci.front() == '-') {
+    out += '-';
+    sci.remove_prefix(1);
+  }
+  const std::size_t e = sci.find('e');
+  std::string digits;
+  for (char c : sci.substr(0, e))
+    if (c != '.') digits += c;
+  const int exp = std::atoi(std::string(sci.substr(e + 1)).c_str());
+  const int n = static_cast<int>(digits.size());
+
+  if (exp < -5 || exp >= 16) {
+    out += digits[0];
+    if (n > 1) (out += '.').append(digits, 1);
+    out += 'e';
+    out += std::to_string(exp);
+  } else if (exp < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exp - 1), '0');
+    out += digits;
+  } else if (n <= exp + 1) {
+    out += digits;
+    out.append(static_cast<std::size_t>(exp + 1 - n), '0');
+    out += ".0";
+  } else {
+    out.append(digits, 0, static_cast<std::size_t>(exp + 1));
+    out += '.';
+    out.append(digits, static_cast<std::size_t>(exp + 1));
+  }
+}
+
+void print_string(std::string& out, std::string_view s) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (u < 0x20) {
+          out += "\\u00";
+          out += kHex[u >> 4];
+          out += kHex[u & 15];
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+}
+
+void print(std::string& out, const Value& v) {
+  switch (v.kind()) {
+    case Kind::null: out += "null"; break;
+    case Kind::bool_: out += v.get_bool() ? "true" : "false"; break;
+    case Kind::int64: out += std::to_string(v.get_int64()); break;
+    case Kind::uint64: out += std::to_string(v.get_uint64()); break;
+    case Kind::double_: print_double(out, v.get_double()); break;
+    case Kind::string: print_string(out, v.get_string()); break;
+    case Kind::array: {
+      out += '[';
+      bool first = true;
+      for (const Value& e : v.get_array()) {
+        if (!first) out += ',';
+        first = false;
+        print(out, e);
+      }
+      out += ']';
+      break;
+    }
+    case Kind::object: {
+      out += '{';
+      bool first = true;
+      for (const auto& kv : v.get_object()) {
+        if (!first) out += ',';
+        first = false;
+        print_string(out, kv.key());
+        out += ':';
+        print(out, kv.value());
+      }
+      out += '}';
+      break;
+    }
+  }
+}
+
+std::string print(const Value& v) {
+  std::string out;
+  print(out, v);
+  return out;
+}
+
+// Boost's own comparison already follows the rules (integer kinds by value, never equal to a
+// double; object key order ignored); this is the one place that relies on it.
+bool equal(const Value& a, const Value& b) { return a == b; }
+
+std::string describe(const Value& v) {
+  switch (v.kind()) {
+    case Kind::null: return "null";
+    case Kind::bool_: return v.get_bool() ? "boolean `true`" : "boolean `false`";
+    case Kind::int64: return "integer `" + std::to_string(v.get_int64()) + "`";
+    case Kind::uint64: return "integer `" + std::to_string(v.get_uint64()) + "`";
+    case Kind::double_: {
+      std::string out = "floating point `";
+      print_double(out, v.get_double());
+      return out + "`";
+    }
+    case Kind::string: {
+      std::string out = "string ";
+      print_string(out, v.get_string());
+      return out;
+    }
+    case Kind::array: return "sequence";
+    case Kind::object: return "map";
+  }
+  return {};
+}
+
+}  // namespace tarnwick::json

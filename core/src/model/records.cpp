@@ -1,0 +1,234 @@
+#include "model/records.hpp"
+
+#include <array>
+
+namespace tarnwick {
+
+namespace {
+
+constexpr std::array<std::string_view, 4> kMemoryClassNames = {"episodic", "semantic", "procedural", "entity"};
+constexpr std::string_view kMemoryClassExpected = "one of `episodic`, `semantic`, `procedural`, `entity`";
+
+json::Value string_list(const std::vector<std::string>& list) {
+  json::Array a;
+  a.reserve(list.size());
+  for (const auto& s : list) a.emplace_back(s);
+  return a;
+}
+
+json::Value double_list(const std::vector<double>& list) {
+  json::Array a;
+  a.reserve(list.size());
+  for (double d : list) a.push_back(json::number(d));
+  return a;
+}
+
+}  // namespace
+
+// ---- MemoryClass ----------------------------------------------------------------------------
+
+std::string_view memory_class_name(MemoryClass c) { return kMemoryClassNames[static_cast<std::size_t>(c)]; }
+
+std::optional<MemoryClass> memory_class_from_name(std::string_view name) {
+  for (std::size_t i = 0; i < kMemoryClassNames.size(); ++i)
+    if (kMemoryClassNames[i] == name) return static_cast<MemoryClass>(i);
+  return std::nullopt;
+}
+
+json::Value serialize(MemoryClass c) { return json::String(memory_class_name(c)); }
+
+ReadResult<MemoryClass> read_memory_class(json::Value& v) {
+  auto by_name = [](std::string_view name) -> ReadResult<MemoryClass> {
+    if (auto c = memory_class_from_name(name)) return *c;
+    return unknown_variant(name, kMemoryClassExpected);
+  };
+  if (const json::String* s = v.if_string()) return by_name(*s);
+  if (json::Object* o = v.if_object()) {
+    if (o->size() != 1) return invalid_value("map", "map with a single key");
+    auto& only = *o->begin();
+    auto c = by_name(only.key());
+    if (c && !only.value().is_null()) return invalid_type(only.value(), "unit");
+    return c;
+  }
+  return invalid_type(v, "string or map");
+}
+
+// ---- ContextActivation and ContextMap -------------------------------------------------------
+
+json::Value ContextActivation::serialize() const {
+  return json::Object{{"score", json::number(score)}, {"lastMeaningfulActivation", last_meaningful_activation}};
+}
+
+ReadResult<ContextActivation> ContextActivation::deserialize(json::Value& v) {
+  static constexpr FieldSpec<ContextActivation> kFields[] = {
+      {"score", true, [](json::Value& x, ContextActivation& r) { return assign(r.score, read_f64(x)); }},
+      {"lastMeaningfulActivation", true,
+       [](json::Value& x, ContextActivation& r) { return assign(r.last_meaningful_activation, read_i64(x)); }},
+  };
+  static constexpr RecordSpec<ContextActivation> kSpec{"struct ContextActivation",
+                                                       "struct ContextActivation with 2 elements", kFields};
+  return read_record(v, kSpec);
+}
+
+void ContextMap::set(std::string key, ContextActivation value) {
+  for (auto& [k, a] : entries_) {
+    if (k == key) {
+      a = value;
+      return;
+    }
+  }
+  entries_.emplace_back(std::move(key), value);
+}
+
+const ContextActivation* ContextMap::find(std::string_view key) const {
+  for (const auto& [k, a] : entries_)
+    if (k == key) return &a;
+  return nullptr;
+}
+
+namespace {
+
+ReadResult<ContextMap> read_context_map(json::Value& v) {
+  json::Object* o = v.if_object();
+  if (!o) return invalid_type(v, "a map");
+  ContextMap map;
+  for (auto& kv : *o) {
+    auto a = ContextActivation::deserialize(kv.value());
+    if (!a) return std::unexpected(std::move(a).error());
+    map.set(std::string(kv.key()), *a);
+  }
+  return map;
+}
+
+}  // namespace
+
+// ---- NodeActivation -------------------------------------------------------------------------
+
+json::Value NodeActivation::serialize() const {
+  json::Object o;
+  o.reserve(7);
+  o.emplace("score", json::number(score));
+  o.emplace("importance", json::number(importance));
+  o.emplace("reinforcementCount", reinforcement_count);
+  o.emplace("lastMeaningfulActivation", last_meaningful_activation);
+  if (inhibition) o.emplace("inhibition", json::number(*inhibition));
+  if (last_inhibited_at) o.emplace("lastInhibitedAt", *last_inhibited_at);
+  if (context) {
+    json::Object c;
+    c.reserve(context->size());
+    for (const auto& [key, a] : context->entries()) c.emplace(key, a.serialize());
+    o.emplace("context", std::move(c));
+  }
+  return o;
+}
+
+ReadResult<NodeActivation> NodeActivation::deserialize(json::Value& v) {
+  using A = NodeActivation;
+  static constexpr FieldSpec<A> kFields[] = {
+      {"score", true, [](json::Value& x, A& r) { return assign(r.score, read_f64(x)); }},
+      {"importance", true, [](json::Value& x, A& r) { return assign(r.importance, read_f64(x)); }},
+      {"reinforcementCount", true, [](json::Value& x, A& r) { return assign(r.reinforcement_count, read_u64(x)); }},
+      {"lastMeaningfulActivation", true,
+       [](json::Value& x, A& r) { return assign(r.last_meaningful_activation, read_i64(x)); }},
+      {"inhibition", false, [](json::Value& x, A& r) { return assign(r.inhibition, read_optional(x, read_f64)); }},
+      {"lastInhibitedAt", false,
+       [](json::Value& x, A& r) { return assign(r.last_inhibited_at, read_optional(x, read_i64)); }},
+      {"context", false,
+       [](json::Value& x, A& r) { return assign(r.context, read_optional(x, read_context_map)); }},
+  };
+  static constexpr RecordSpec<A> kSpec{"struct NodeActivation", "struct NodeActivation with 7 elements", kFields};
+  return read_record(v, kSpec);
+}
+
+// ---- Node -----------------------------------------------------------------------------------
+
+json::Value Node::serialize() const {
+  json::Object o;
+  o.reserve(15);
+  o.emplace("id", id);
+  o.emplace("type", type);
+  o.emplace("data", data);
+  o.emplace("vector", vector ? double_list(*vector) : json::Value(nullptr));
+  o.emplace("insertedAt", inserted_at);
+  o.emplace("updatedAt", updated_at);
+  o.emplace("revision", revision);
+  if (activation) o.emplace("activation", activation->serialize());
+  if (memory_class) o.emplace("memoryClass", tarnwick::serialize(*memory_class));
+  if (confidence) o.emplace("confidence", json::number(*confidence));
+  if (source) o.emplace("source", *source);
+  if (observed_at) o.emplace("observedAt", *observed_at);
+  if (derived_from) o.emplace("derivedFrom", string_list(*derived_from));
+  if (supersedes) o.emplace("supersedes", *supersedes);
+  if (contradicts) o.emplace("contradicts", string_list(*contradicts));
+  return o;
+}
+
+ReadResult<Node> Node::deserialize(json::Value& v) {
+  static constexpr FieldSpec<Node> kFields[] = {
+      {"id", true, [](json::Value& x, Node& r) { return assign(r.id, read_string(x)); }},
+      {"type", true, [](json::Value& x, Node& r) { return assign(r.type, read_string(x)); }},
+      {"data", false, [](json::Value& x, Node& r) { return assign(r.data, read_object(x)); }},
+      {"vector", false, [](json::Value& x, Node& r) { return assign(r.vector, read_optional(x, read_f64_list)); }},
+      {"insertedAt", true, [](json::Value& x, Node& r) { return assign(r.inserted_at, read_i64(x)); }},
+      {"updatedAt", true, [](json::Value& x, Node& r) { return assign(r.updated_at, read_i64(x)); }},
+      {"revision", false, [](json::Value& x, Node& r) { return assign(r.revision, read_u64(x)); }},
+      {"activation", false,
+       [](json::Value& x, Node& r) { return assign(r.activation, read_optional(x, NodeActivation::deserialize)); }},
+      {"memoryClass", false,
+       [](json::Value& x, Node& r) { return assign(r.memory_class, read_optional(x, read_memory_class)); }},
+      {"confidence", false, [](json::Value& x, Node& r) { return assign(r.confidence, read_optional(x, read_f64)); }},
+      {"source", false, [](json::Value& x, Node& r) { return assign(r.source, read_optional(x, read_string)); }},
+      {"observedAt", false, [](json::Value& x, Node& r) { return assign(r.observed_at, read_optional(x, read_i64)); }},
+      {"derivedFrom", false,
+       [](json::Value& x, Node& r) { return assign(r.derived_from, read_optional(x, read_string_list)); }},
+      {"supersedes", false, [](json::Value& x, Node& r) { return assign(r.supersedes, read_optional(x, read_string)); }},
+      {"contradicts", false,
+       [](json::Value& x, Node& r) { return assign(r.contradicts, read_optional(x, read_string_list)); }},
+  };
+  static constexpr RecordSpec<Node> kSpec{"struct Node", "struct Node with 15 elements", kFields};
+  return read_record(v, kSpec);
+}
+
+// ---- Edge -----------------------------------------------------------------------------------
+
+json::Value Edge::serialize() const {
+  json::Object o;
+  o.reserve(7);
+  o.emplace("id", id);
+  o.emplace("source", source);
+  o.emplace("target", target);
+  o.emplace("type", type);
+  o.emplace("data", data ? json::Value(*data) : json::Value(nullptr));
+  o.emplace("createdAt", created_at);
+  o.emplace("revision", revision);
+  return o;
+}
+
+ReadResult<Edge> Edge::deserialize(json::Value& v) {
+  static constexpr FieldSpec<Edge> kFields[] = {
+      {"id", true, [](json::Value& x, Edge& r) { return assign(r.id, read_string(x)); }},
+      {"source", true, [](json::Value& x, Edge& r) { return assign(r.source, read_string(x)); }},
+      {"target", true, [](json::Value& x, Edge& r) { return assign(r.target, read_string(x)); }},
+      {"type", true, [](json::Value& x, Edge& r) { return assign(r.type, read_string(x)); }},
+      {"data", false, [](json::Value& x, Edge& r) { return assign(r.data, read_optional(x, read_object)); }},
+      {"createdAt", true, [](json::Value& x, Edge& r) { return assign(r.created_at, read_i64(x)); }},
+      {"revision", false, [](json::Value& x, Edge& r) { return assign(r.revision, read_u64(x)); }},
+  };
+  static constexpr RecordSpec<Edge> kSpec{"struct Edge", "struct Edge with 7 elements", kFields};
+  return read_record(v, kSpec);
+}
+
+// ---- VectorEntry ----------------------------------------------------------------------------
+
+json::Value VectorEntry::serialize() const { return json::Object{{"id", id}, {"vector", double_list(vector)}}; }
+
+ReadResult<VectorEntry> VectorEntry::deserialize(json::Value& v) {
+  static constexpr FieldSpec<VectorEntry> kFields[] = {
+      {"id", true, [](json::Value& x, VectorEntry& r) { return assign(r.id, read_string(x)); }},
+      {"vector", true, [](json::Value& x, VectorEntry& r) { return assign(r.vector, read_f64_list(x)); }},
+  };
+  static constexpr RecordSpec<VectorEntry> kSpec{"struct VectorEntry", "struct VectorEntry with 2 elements", kFields};
+  return read_record(v, kSpec);
+}
+
+}  // namespace tarnwick
