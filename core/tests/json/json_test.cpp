@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "json/json.hpp"
+
+namespace tarnwick::json {
+namespace {
+
+std::string printed(const Value& v) { return print(v); }
+
+std::string printed_double(double d) {
+  std::string out;
+  print_double(out, d);
+  return out;
+}
+
+Value parsed(std::string_view text) {
+  auto v = parse(text);
+  EXPECT_TRUE(v.has_value()) << text << ": " << (v ? "" : v.error().message);
+  return v ? *v : Value();
+}
+
+TEST(JsonPrintDouble, IntegralDoublesKeepAFraction) {
+  EXPECT_EQ(printed_double(1.0), "1.0");
+  EXPECT_EQ(printed_double(0.0), "0.0");
+  EXPECT_EQ(printed_double(-0.0), "-0.0");
+  EXPECT_EQ(printed_double(-12.0), "-12.0");
+  EXPECT_EQ(printed_double(1e15), "1000000000000000.0");
+}
+
+TEST(JsonPrintDouble, PositionalBetweenTenToTheMinusFiveAndSixteen) {
+  EXPECT_EQ(printed_double(0.5), "0.5");
+  EXPECT_EQ(printed_double(1e-5), "0.00001");
+  EXPECT_EQ(printed_double(1.5e-5), "0.000015");
+  EXPECT_EQ(printed_double(123.456), "123.456");
+  EXPECT_EQ(printed_double(9999999999999998.0), "9999999999999998.0");
+  EXPECT_EQ(printed_double(0.1 + 0.2), "0.30000000000000004");
+}
+
+TEST(JsonPrintDouble, ExponentFormOutsideThatRange) {
+  EXPECT_EQ(printed_double(1e16), "1e16");
+  EXPECT_EQ(printed_double(1e20), "1e20");
+  EXPECT_EQ(printed_double(1e-7), "1e-7");
+  EXPECT_EQ(printed_double(-1.5e-7), "-1.5e-7");
+  EXPECT_EQ(printed_double(9.999e-6), "9.999e-6");
+  EXPECT_EQ(printed_double(1.2345678901234568e17), "1.2345678901234568e17");
+  EXPECT_EQ(printed_double(std::numeric_limits<double>::max()), "1.7976931348623157e308");
+  EXPECT_EQ(printed_double(5e-324), "5e-324");
+}
+
+TEST(JsonPrintDouble, NonFiniteIsNull) {
+  EXPECT_EQ(printed_double(std::numeric_limits<double>::quiet_NaN()), "null");
+  EXPECT_EQ(printed_double(-std::numeric_limits<double>::infinity()), "null");
+  EXPECT_TRUE(number(std::numeric_limits<double>::infinity()).is_null());
+  EXPECT_TRUE(number(2.0).is_double());
+}
+
+TEST(JsonPrintDouble, RandomDoublesRoundTripThroughPrintAndParse) {
+  std::mt19937_64 rng(12345);
+  for (int i = 0; i < 200000; ++i) {
+    const double d = (i % 2) ? std::bit_cast<double>(rng())
+                             : std::uniform_real_distribution<double>(-1e7, 1e7)(rng);
+    if (!std::isfinite(d)) continue;
+    const std::string text = printed_double(d);
+    ASSERT_NE(text.find_first_of(".e"), std::string::npos) << text;
+    ASSERT_EQ(text.find('+'), std::string::npos) << text;
+    auto back = parse(text);
+    ASSERT_TRUE(back && back->is_double()) << text;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(back->get_double()), std::bit_cast<std::uint64_t>(d)) << text;
+    // Shortest: the same double printed with one significant digit fewer does not read back.
+    std::string sig;
+    for (char c : text.substr(0, text.find('e')))
+      if (c >= '0' && c <= '9') sig += c;
+    sig.erase(0, std::min(sig.find_first_not_of('0'), sig.size() - 1));
+    while (sig.size() > 1 && sig.back() == '0') sig.pop_back();
+    if (sig.size() > 1) {
+      char fewer[64];
+      std::snprintf(fewer, sizeof fewer, "%.*e", static_cast<int>(sig.size()) - 2, d);
+      ASSERT_NE(std::strtod(fewer, nullptr), d) << text << " vs " << fewer;
+    }
+  }
+}
+
+TEST(JsonPrint, CompactWithMinimalStringEscapes) {
+  Value v = Object{{"b", Array{1, -2, 3.5, nullptr, true}}, {"a", "q\"\\\n\x01/\x7f"}};
+  v.as_object()["u"] = std::numeric_limits<std::uint64_t>::max();
+  EXPECT_EQ(printed(v), R"({"b":[1,-2,3.5,null,true],"a":"q\"\\\n\u0001/)"
+                        "\x7f"
+                        R"(","u":18446744073709551615})");
+  EXPECT_EQ(printed(Object{}), "{}");
+  EXPECT_EQ(printed(Array{}), "[]");
+}
+
+TEST(JsonParse, NumbersAreExactAndTyped) {
+  EXPECT_TRUE(parsed("5").is_int64());
+  EXPECT_TRUE(parsed("-9223372036854775808").is_int64());
+  EXPECT_EQ(parsed("18446744073709551615").get_uint64(), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_TRUE(parsed("18446744073709551616").is_double());
+  EXPECT_TRUE(parsed("5.0").is_double());
+  EXPECT_EQ(parsed("0.1").get_double(), 0.1);
+  EXPECT_EQ(parsed("1.7161392603081718e+277").get_double(), 1.7161392603081718e+277);
+  EXPECT_EQ(parsed("-97570.19231092371").get_double(), -97570.19231092371);
+  EXPECT_TRUE(std::signbit(parsed("-0").get_double()));
+  EXPECT_EQ(parsed("1e-400").get_double(), 0.0);
+}
+
+TEST(JsonParse, RefusesNumbersBeyondTheDoubleRange) {
+  for (const char* text : {"1e400", "-1e400", "[1, 2e999]"}) {
+    auto v = parse(text);
+    ASSERT_FALSE(v) << text;
+    EXPECT_EQ(v.error().message, "number out of range");
+  }
+}
+
+TEST(JsonParse, OnlyWhitespaceMayFollowTheValue) {
+  EXPECT_TRUE(parse(" {\"a\": [1, 2]} \n\t "));
+  auto trailing = parse("{} x");
+  ASSERT_FALSE(trailing);
+  EXPECT_EQ(trailing.error().message, "trailing characters");
+  EXPECT_EQ(trailing.error().offset, 3u);
+  EXPECT_FALSE(parse("1 2"));
+  EXPECT_FALSE(parse(""));
+  EXPECT_FALSE(parse("[1,]"));
+  EXPECT_FALSE(parse("{\"a\":1 // c\n}"));
+}
+
+TEST(JsonParse, NestingOf128IsRefused) {
+  auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  EXPECT_TRUE(parse(nested(127)));
+  auto deep = parse(nested(128));
+  ASSERT_FALSE(deep);
+  EXPECT_EQ(deep.error().message, "recursion limit exceeded");
+  EXPECT_FALSE(parse(nested(100000)));
+}
+
+TEST(JsonParse, LaterOfTwoEqualKeysWinsAtTheFirstPlace) {
+  const Value v = parsed(R"({"a":1,"b":2,"a":3})");
+  EXPECT_EQ(printed(v), R"({"a":3,"b":2})");
+}
+
+TEST(JsonParse, ErrorsCarryLineAndColumn) {
+  const std::string text = "{\n  \"a\": tru\n}";
+  auto v = parse(text);
+  ASSERT_FALSE(v);
+  const std::string located = with_position(v.error().message, text, v.error().offset);
+  EXPECT_NE(located.find(" at line 2 column "), std::string::npos) << located;
+  EXPECT_EQ(position_of("ab\ncd", 4).line, 2u);
+  EXPECT_EQ(position_of("ab\ncd", 4).column, 1u);
+}
+
+TEST(JsonEqual, NumbersCompareByKindAndValue) {
+  EXPECT_FALSE(equal(Value(1), Value(1.0)));
+  EXPECT_TRUE(equal(Value(std::int64_t{7}), Value(std::uint64_t{7})));
+  EXPECT_FALSE(equal(Value(std::int64_t{-1}), Value(std::numeric_limits<std::uint64_t>::max())));
+  EXPECT_TRUE(equal(Value(0.0), Value(-0.0)));
+  EXPECT_TRUE(equal(parsed(R"({"a":1,"b":[1,2]})"), parsed(R"({"b":[1,2],"a":1})")));
+  EXPECT_FALSE(equal(parsed("[1,2]"), parsed("[2,1]")));
+  EXPECT_FALSE(equal(parsed(R"({"a":1})"), parsed(R"({"a":1.0})")));
+}
+
+TEST(JsonDescribe, NamesTheValueFound) {
+  EXPECT_EQ(describe(Value(nullptr)), "null");
+  EXPECT_EQ(describe(Value(false)), "boolean `false`");
+  EXPECT_EQ(describe(Value(-7)), "integer `-7`");
+  EXPECT_EQ(describe(Value(5.0)), "floating point `5.0`");
+  EXPECT_EQ(describe(Value(1.5)), "floating point `1.5`");
+  EXPECT_EQ(describe(Value("a\"b")), "string \"a\\\"b\"");
+  EXPECT_EQ(describe(Array{}), "sequence");
+  EXPECT_EQ(describe(Object{}), "map");
+}
+
+}  // namespace
+}  // namespace tarnwick::json
