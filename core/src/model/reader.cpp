@@ -66,6 +66,30 @@ ReadResult<std::uint64_t> read_u64(json::Value& v) {
   return invalid_type(v, "u64");
 }
 
+ReadResult<std::uint64_t> read_usize(json::Value& v) {
+  if (v.is_int64() && v.get_int64() < 0) return invalid_value(json::describe(v), "usize");
+  if (v.is_int64() || v.is_uint64()) return read_u64(v);
+  return invalid_type(v, "usize");
+}
+
+ReadResult<std::size_t> read_unit_variant(json::Value& v, std::span<const std::string_view> names,
+                                          std::string_view expected) {
+  auto by_name = [&](std::string_view name) -> ReadResult<std::size_t> {
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (names[i] == name) return i;
+    return unknown_variant(name, expected);
+  };
+  if (const json::String* s = v.if_string()) return by_name(*s);
+  if (json::Object* o = v.if_object()) {
+    if (o->size() != 1) return invalid_value("map", "map with a single key");
+    auto& only = *o->begin();
+    auto index = by_name(only.key());
+    if (index && !only.value().is_null()) return invalid_type(only.value(), "unit");
+    return index;
+  }
+  return invalid_type(v, "string or map");
+}
+
 ReadResult<bool> read_bool(json::Value& v) {
   if (v.is_bool()) return v.get_bool();
   return invalid_type(v, "a boolean");

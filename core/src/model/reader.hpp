@@ -56,6 +56,31 @@ ReadResult<json::Object> read_object(json::Value& v);
 ReadResult<std::vector<double>> read_f64_list(json::Value& v);
 ReadResult<std::vector<std::string>> read_string_list(json::Value& v);
 
+// An unsigned integer described as "usize" in errors, as counts and sizes are.
+ReadResult<std::uint64_t> read_usize(json::Value& v);
+
+// An enumeration: a variant name as a string, or an object whose one key is the name and whose
+// value is null. Gives the name's position in `names`; `expected` lists the names for the
+// unknown-variant error ("`out` or `in`").
+ReadResult<std::size_t> read_unit_variant(json::Value& v, std::span<const std::string_view> names,
+                                          std::string_view expected);
+
+// A JSON array read element by element with `read`; the first failure is passed on unchanged.
+template <class F>
+auto read_list(json::Value& v, F read)
+    -> ReadResult<std::vector<typename std::invoke_result_t<F, json::Value&>::value_type>> {
+  json::Array* a = v.if_array();
+  if (!a) return invalid_type(v, "a sequence");
+  std::vector<typename std::invoke_result_t<F, json::Value&>::value_type> out;
+  out.reserve(a->size());
+  for (json::Value& e : *a) {
+    auto r = read(e);
+    if (!r) return std::unexpected(std::move(r).error());
+    out.push_back(std::move(*r));
+  }
+  return out;
+}
+
 // Null means absent; anything else is read by `read`.
 template <class F>
 auto read_optional(json::Value& v, F read)
