@@ -100,30 +100,8 @@ ReadResult<json::Object> read_object(json::Value& v) {
   return invalid_type(v, "a map");
 }
 
-ReadResult<std::vector<double>> read_f64_list(json::Value& v) {
-  json::Array* a = v.if_array();
-  if (!a) return invalid_type(v, "a sequence");
-  std::vector<double> out;
-  out.reserve(a->size());
-  for (json::Value& e : *a) {
-    auto d = read_f64(e);
-    if (!d) return std::unexpected(std::move(d).error());
-    out.push_back(*d);
-  }
-  return out;
-}
+ReadResult<std::vector<double>> read_f64_list(json::Value& v) { return read_list(v, read_f64); }
 
-ReadResult<std::vector<std::string>> read_string_list(json::Value& v) {
-  json::Array* a = v.if_array();
-  if (!a) return invalid_type(v, "a sequence");
-  std::vector<std::string> out;
-  out.reserve(a->size());
-  for (json::Value& e : *a) {
-    auto s = read_string(e);
-    if (!s) return std::unexpected(std::move(s).error());
-    out.push_back(std::move(*s));
-  }
-  return out;
-}
+ReadResult<std::vector<std::string>> read_string_list(json::Value& v) { return read_list(v, read_string); }
 
 }  // namespace tarnwick

@@ -38,19 +38,9 @@ std::optional<MemoryClass> memory_class_from_name(std::string_view name) {
 json::Value serialize(MemoryClass c) { return json::String(memory_class_name(c)); }
 
 ReadResult<MemoryClass> read_memory_class(json::Value& v) {
-  auto by_name = [](std::string_view name) -> ReadResult<MemoryClass> {
-    if (auto c = memory_class_from_name(name)) return *c;
-    return unknown_variant(name, kMemoryClassExpected);
-  };
-  if (const json::String* s = v.if_string()) return by_name(*s);
-  if (json::Object* o = v.if_object()) {
-    if (o->size() != 1) return invalid_value("map", "map with a single key");
-    auto& only = *o->begin();
-    auto c = by_name(only.key());
-    if (c && !only.value().is_null()) return invalid_type(only.value(), "unit");
-    return c;
-  }
-  return invalid_type(v, "string or map");
+  auto index = read_unit_variant(v, kMemoryClassNames, kMemoryClassExpected);
+  if (!index) return std::unexpected(std::move(index).error());
+  return static_cast<MemoryClass>(*index);
 }
 
 // ---- ContextActivation and ContextMap -------------------------------------------------------
