@@ -1,0 +1,49 @@
+#pragma once
+// The directed links of one HNSW layer, by node slot. A node may have no list, or an empty one:
+// the two differ (an empty list still keeps its layer in use). Lists live in fixed-stride rows of
+// one array; the stride grows with the longest list actually held, never with a caller's number.
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <vector>
+
+namespace tarnwick {
+
+class LayerLinks {
+ public:
+  bool has_list(std::uint32_t slot) const { return slot < row_of_.size() && row_of_[slot] != kNoRow; }
+  // The slot's list, empty when it has none. Invalidated by any change to the layer.
+  std::span<const std::uint32_t> list(std::uint32_t slot) const;
+  // Address of the slot's list for prefetching; null when it has none.
+  const std::uint32_t* list_address(std::uint32_t slot) const;
+
+  void ensure_list(std::uint32_t slot);
+  // Appends target unless the list holds it already; creates the list when missing.
+  void append_unique(std::uint32_t slot, std::uint32_t target);
+  // Replaces an existing list.
+  void assign(std::uint32_t slot, std::span<const std::uint32_t> targets);
+  void erase_list(std::uint32_t slot);
+  // Removes every occurrence of target from the slot's list, keeping the order of the rest.
+  void remove_target(std::uint32_t slot, std::uint32_t target);
+
+  std::size_t list_count() const { return lists_; }
+  // Slots with a list, in ascending order.
+  std::vector<std::uint32_t> slots_with_lists() const;
+
+ private:
+  static constexpr std::uint32_t kNoRow = std::numeric_limits<std::uint32_t>::max();
+
+  std::uint32_t* row_data(std::uint32_t row) { return links_.data() + std::size_t{row} * stride_; }
+  void grow_stride(std::size_t needed);
+
+  std::vector<std::uint32_t> row_of_;  // by slot
+  std::vector<std::uint32_t> size_;    // by row
+  std::vector<std::uint32_t> links_;   // rows of stride_ entries
+  std::vector<std::uint32_t> free_rows_;
+  std::size_t stride_ = 0;
+  std::size_t lists_ = 0;
+};
+
+}  // namespace tarnwick

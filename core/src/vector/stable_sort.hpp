@@ -1,0 +1,37 @@
+#pragma once
+// A stable merge sort that stays well defined for any `before` relation, NaN comparisons
+// included: an element moves ahead of an earlier one only when before(later, earlier) holds.
+// (std::stable_sort requires a strict weak order, which float comparisons with NaN are not.)
+
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+namespace tarnwick {
+
+template <class T, class Before>
+void stable_sort_by(std::vector<T>& items, Before before) {
+  const std::size_t n = items.size();
+  if (n < 2) return;
+  std::vector<T> buffer(n);
+  for (std::size_t width = 1; width < n; width *= 2) {
+    for (std::size_t lo = 0; lo < n; lo += 2 * width) {
+      const std::size_t mid = std::min(lo + width, n);
+      const std::size_t hi = std::min(lo + 2 * width, n);
+      std::size_t left = lo, right = mid, out = lo;
+      while (left < mid && right < hi) {
+        if (before(items[right], items[left])) {
+          buffer[out++] = std::move(items[right++]);
+        } else {
+          buffer[out++] = std::move(items[left++]);
+        }
+      }
+      while (left < mid) buffer[out++] = std::move(items[left++]);
+      while (right < hi) buffer[out++] = std::move(items[right++]);
+    }
+    items.swap(buffer);
+  }
+}
+
+}  // namespace tarnwick
