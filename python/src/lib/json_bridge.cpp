@@ -1,0 +1,251 @@
+#include "lib/json_bridge.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "lib/args.hpp"
+
+namespace tarnwick::py {
+
+namespace {
+
+constexpr std::string_view kNotJson = "value is not JSON-compatible";
+constexpr std::string_view kTooDeep = "value is nested too deeply";
+
+// NumPy's boolean scalar, recognised by name so that NumPy need not be loaded.
+bool is_numpy_bool(PyObject* object) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
+  PyRef module = PyRef::steal(PyObject_GetAttrString(type, "__module__"));
+  PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
+  if (!module || !name || !PyUnicode_Check(module.get())) {
+    PyErr_Clear();
+    return false;
+  }
+  return PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
+         (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+          PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
+}
+
+// The truth of a NumPy boolean through its `__bool__`, which must give a Python bool.
+std::optional<bool> numpy_bool_value(PyObject* object) {
+  PyRef truth = PyRef::steal(PyObject_CallMethod(object, "__bool__", nullptr));
+  if (!truth || !PyBool_Check(truth.get())) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return truth.get() == Py_True;
+}
+
+// An int, or anything with `__index__`, within the 64-bit ranges: signed below zero,
+// unsigned from zero up to 2^64 - 1. Larger magnitudes are left to the float conversion.
+std::optional<json::Value> integer_value(PyObject* object) {
+  PyRef index = PyRef::steal(PyNumber_Index(object));
+  if (!index) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  int overflow = 0;
+  const long long n = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (overflow == 0) {
+    if (n == -1 && PyErr_Occurred()) {
+      PyErr_Clear();
+      return std::nullopt;
+    }
+    if (n < 0) return json::Value(static_cast<std::int64_t>(n));
+    return json::Value(static_cast<std::uint64_t>(n));
+  }
+  if (overflow > 0) {
+    const unsigned long long u = PyLong_AsUnsignedLongLong(index.get());
+    if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+      return json::Value(static_cast<std::uint64_t>(u));
+    }
+    PyErr_Clear();
+  }
+  return std::nullopt;
+}
+
+std::optional<json::Value> float_value(PyObject* object) {
+  const double d = PyFloat_AsDouble(object);
+  if (d == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return json::number(d);
+}
+
+std::optional<json::Value> string_value(PyObject* object) {
+  auto text = utf8_view(object);
+  if (!text) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return json::Value(json::String(*text));
+}
+
+class ToJson {
+ public:
+  PyResult<json::Value> convert(PyObject* object) {
+    if (PyDict_Check(object)) return nested(&ToJson::dict, object);
+    if (PyList_Check(object)) return nested(&ToJson::list, object);
+    if (PyTuple_Check(object)) return nested(&ToJson::tuple, object);
+    if (object == Py_None) return json::Value(nullptr);
+    if (PyBool_Check(object)) return json::Value(object == Py_True);
+    // Exact ints, floats and strs can only end where the general steps would take them.
+    if (PyLong_CheckExact(object)) {
+      if (auto v = integer_value(object)) return std::move(*v);
+      if (auto v = float_value(object)) return std::move(*v);
+      return raise(ExceptionKind::TarnwickValueError, kNotJson);
+    }
+    if (PyFloat_CheckExact(object)) return float_value(object).value_or(json::Value(nullptr));
+    if (PyUnicode_CheckExact(object)) {
+      if (auto v = string_value(object)) return std::move(*v);
+      return raise(ExceptionKind::TarnwickValueError, kNotJson);
+    }
+    if (is_numpy_bool(object)) {
+      if (auto truth = numpy_bool_value(object)) return json::Value(*truth);
+    }
+    if (auto v = integer_value(object)) return std::move(*v);
+    if (auto v = float_value(object)) return std::move(*v);
+    if (PyUnicode_Check(object)) {
+      if (auto v = string_value(object)) return std::move(*v);
+    }
+    return raise(ExceptionKind::TarnwickValueError, kNotJson);
+  }
+
+ private:
+  PyResult<json::Value> nested(PyResult<json::Value> (ToJson::*read)(PyObject*), PyObject* object) {
+    if (depth_ == kMaxConvertDepth) return raise(ExceptionKind::TarnwickValueError, kTooDeep);
+    ++depth_;
+    auto value = (this->*read)(object);
+    --depth_;
+    return value;
+  }
+
+  // Entries come from the dict's own storage, so a subclass's `items` or `__iter__` is never
+  // called. Converting a value may run Python code that changes the dict: key and value are
+  // held while they are used, and any change of the dict's size ends the conversion.
+  PyResult<json::Value> dict(PyObject* object) {
+    const Py_ssize_t size_at_start = PyDict_Size(object);
+    json::Object out;
+    out.reserve(static_cast<std::size_t>(size_at_start));
+    Py_ssize_t position = 0;
+    Py_ssize_t yielded = 0;
+    PyObject* raw_key = nullptr;
+    PyObject* raw_value = nullptr;
+    while (PyDict_Next(object, &position, &raw_key, &raw_value)) {
+      if (++yielded > size_at_start) return raise(PyExc_RuntimeError, "dictionary keys changed during iteration");
+      PyRef key = PyRef::borrow(raw_key);
+      PyRef item = PyRef::borrow(raw_value);
+      if (!PyUnicode_Check(key.get())) {
+        return raise(PyExc_TypeError, "'" + type_qualname(key.get()) + "' object cannot be converted to 'PyString'");
+      }
+      auto name = utf8_view(key.get());
+      if (!name) return error_set();
+      auto value = convert(item.get());
+      if (!value) return error_set();
+      out.insert_or_assign(*name, std::move(*value));
+      if (PyDict_Size(object) != size_at_start) {
+        return raise(PyExc_RuntimeError, "dictionary changed size during iteration");
+      }
+    }
+    return json::Value(std::move(out));
+  }
+
+  // Elements appended meanwhile are not visited; a list that shrinks ends the array early.
+  PyResult<json::Value> list(PyObject* object) {
+    const Py_ssize_t length_at_start = PyList_Size(object);
+    json::Array out;
+    out.reserve(static_cast<std::size_t>(length_at_start));
+    for (Py_ssize_t i = 0; i < length_at_start && i < PyList_Size(object); ++i) {
+      PyRef item = PyRef::borrow(PyList_GetItem(object, i));
+      auto value = convert(item.get());
+      if (!value) return error_set();
+      out.push_back(std::move(*value));
+    }
+    return json::Value(std::move(out));
+  }
+
+  PyResult<json::Value> tuple(PyObject* object) {
+    const Py_ssize_t length = PyTuple_Size(object);
+    json::Array out;
+    out.reserve(static_cast<std::size_t>(length));
+    for (Py_ssize_t i = 0; i < length; ++i) {
+      auto value = convert(PyTuple_GetItem(object, i));
+      if (!value) return error_set();
+      out.push_back(std::move(*value));
+    }
+    return json::Value(std::move(out));
+  }
+
+  int depth_ = 0;
+};
+
+PyResult<PyRef> text_to_py(std::string_view text) {
+  return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
+// Values from the parser are at most its limit deep, and those from Python less, so the
+// bound here only stops a value built some other way.
+PyResult<PyRef> to_py(const json::Value& value, std::size_t depth) {
+  switch (value.kind()) {
+    case json::Kind::null:
+      return PyRef::borrow(Py_None);
+    case json::Kind::bool_:
+      return PyRef::borrow(value.get_bool() ? Py_True : Py_False);
+    case json::Kind::int64:
+      return checked(PyLong_FromLongLong(value.get_int64()));
+    case json::Kind::uint64:
+      return checked(PyLong_FromUnsignedLongLong(value.get_uint64()));
+    case json::Kind::double_:
+      return checked(PyFloat_FromDouble(value.get_double()));
+    case json::Kind::string:
+      return text_to_py(value.get_string());
+    case json::Kind::array: {
+      if (depth == json::kMaxParseDepth) return raise(ExceptionKind::TarnwickValueError, kTooDeep);
+      const json::Array& array = value.get_array();
+      auto list = checked(PyList_New(static_cast<Py_ssize_t>(array.size())));
+      if (!list) return error_set();
+      for (std::size_t i = 0; i < array.size(); ++i) {
+        auto item = to_py(array[i], depth + 1);
+        if (!item) return error_set();
+        if (PyList_SetItem(list->get(), static_cast<Py_ssize_t>(i), item->release()) != 0) return error_set();
+      }
+      return list;
+    }
+    case json::Kind::object: {
+      if (depth == json::kMaxParseDepth) return raise(ExceptionKind::TarnwickValueError, kTooDeep);
+      auto dict = checked(PyDict_New());
+      if (!dict) return error_set();
+      for (const auto& member : value.get_object()) {
+        auto key = text_to_py(member.key());
+        if (!key) return error_set();
+        auto item = to_py(member.value(), depth + 1);
+        if (!item) return error_set();
+        if (PyDict_SetItem(dict->get(), key->get(), item->get()) != 0) return error_set();
+      }
+      return dict;
+    }
+  }
+  return raise_panic("unknown JSON value kind");
+}
+
+}  // namespace
+
+PyResult<json::Value> py_to_json(PyObject* object) { return ToJson{}.convert(object); }
+
+PyResult<PyRef> json_to_py(const json::Value& value) { return to_py(value, 0); }
+
+PyResult<std::vector<Node>> nodes_from_py(std::span<const PyRef> items) {
+  std::vector<Node> nodes;
+  nodes.reserve(items.size());
+  for (const PyRef& item : items) {
+    auto node = py_to_tarnwick<Node>(item.get());
+    if (!node) return error_set();
+    nodes.push_back(std::move(*node));
+  }
+  return nodes;
+}
+
+}  // namespace tarnwick::py

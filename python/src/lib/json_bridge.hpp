@@ -1,0 +1,42 @@
+#pragma once
+// The one bridge between Python objects and JSON values, and records read through it.
+// No JSON text is produced or parsed on the way.
+
+#include <Python.h>
+
+#include <span>
+#include <vector>
+
+#include "json/json.hpp"
+#include "lib/exceptions.hpp"
+#include "lib/py_ref.hpp"
+#include "model/records.hpp"
+
+namespace tarnwick::py {
+
+// Python values deeper than this many levels of dicts, lists and tuples are refused, which
+// also stops self-containing values. It leaves room below the parser's own limit for the
+// records a value is later wrapped in, so whatever is written can be read back.
+inline constexpr int kMaxConvertDepth = 100;
+
+// dict (by its stored entries), list, tuple, None, bool, int, float, str; anything else
+// raises TarnwickValueError "value is not JSON-compatible".
+PyResult<json::Value> py_to_json(PyObject* object);
+
+// A new Python object for the value. Unsigned integers stay exact ints.
+PyResult<PyRef> json_to_py(const json::Value& value);
+
+// A record (Node, Edge, VectorEntry, ...) read from any Python object through its JSON value.
+template <class R>
+PyResult<R> py_to_tarnwick(PyObject* object) {
+  auto value = py_to_json(object);
+  if (!value) return error_set();
+  auto record = R::deserialize(*value);
+  if (!record) return raise(ExceptionKind::TarnwickValueError, record.error().text());
+  return std::move(*record);
+}
+
+// Nodes in the items' order; the first item that fails ends the conversion.
+PyResult<std::vector<Node>> nodes_from_py(std::span<const PyRef> items);
+
+}  // namespace tarnwick::py
