@@ -1,0 +1,23 @@
+#pragma once
+// Pull readers: records filled straight from the bytes, without a `Msg` tree.
+//
+// Each accepts exactly the inputs that decoding a `Msg` and reading it with `msg_to_node` and
+// friends accepts, and gives the same record. They only say whether reading succeeded: a
+// caller that needs the error text reads the same bytes through the tree path.
+
+#include <vector>
+
+#include "json/json.hpp"
+#include "model/records.hpp"
+#include "storage/msgpack/cursor.hpp"
+
+namespace tarnwick::format {
+
+bool read_node(msgpack::Cursor& c, Node& out);
+bool read_edge(msgpack::Cursor& c, Edge& out);
+// A vector in either form, whose header was already read and is an array or a map.
+bool read_vector_body(msgpack::Cursor& c, const msgpack::Header& h, std::vector<double>& out);
+// Text of a string whose header was already read.
+bool read_text_body(msgpack::Cursor& c, const msgpack::Header& h, std::string& out);
+
+}  // namespace tarnwick::format

@@ -1,0 +1,70 @@
+#pragma once
+// "snapshot.msgpack": the whole graph as one MessagePack map with the keys "version",
+// "nodes", "edges", "vectors" and, from version 2 on, "vectorPrecision". Each entry of the
+// three lists is a two-element array [entry id, record].
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "error/error.hpp"
+#include "model/records.hpp"
+#include "storage/format/vector_ref.hpp"
+#include "storage/msgpack/bytes.hpp"
+#include "storage/msgpack/msg.hpp"
+#include "vector/vector_precision.hpp"
+
+namespace tarnwick::format {
+
+// Version 2 records the precision; version 1, which carries none, still reads as float64.
+inline constexpr std::int64_t kSnapshotVersionWithoutPrecision = 1;
+inline constexpr std::int64_t kSnapshotVersion = 2;
+
+// One node entry to write: the entry id, the node, and the vector its map carries (the node's
+// own `vector` field is not looked at, so a store can pair nodes with vectors held elsewhere).
+struct SnapshotNodeRef {
+  std::string_view id;
+  const Node* node = nullptr;
+  std::optional<VectorRef> vector;
+};
+struct SnapshotEdgeRef {
+  std::string_view id;
+  const Edge* edge = nullptr;
+};
+struct SnapshotVectorRef {
+  std::string_view id;
+  VectorRef values;
+};
+
+struct SnapshotData {
+  std::vector<std::pair<std::string, Node>> nodes;
+  std::vector<std::pair<std::string, Edge>> edges;
+  std::vector<std::pair<std::string, std::vector<double>>> vectors;
+  VectorPrecision precision = VectorPrecision::Float64;
+  friend bool operator==(const SnapshotData&, const SnapshotData&) = default;
+};
+
+// Streams the entries, in the order given, into one buffer reserved up front. Fails only for a
+// value that has no MessagePack form (a length above 4294967295 or data nested too deep).
+Result<Bytes> encode_snapshot_with_precision(std::span<const SnapshotNodeRef> nodes,
+                                             std::span<const SnapshotEdgeRef> edges,
+                                             std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
+                                             bool include_precision);
+
+// Reads a snapshot with the pull readers; on any failure the bytes are read again through the
+// `Msg` tree, which names the error.
+Result<SnapshotData> decode_snapshot(std::span<const std::uint8_t> bytes);
+
+// The tree forms of the same: the snapshot as one `Msg`, and a decoded snapshot value read.
+msgpack::Msg snapshot_to_msg(std::span<const SnapshotNodeRef> nodes, std::span<const SnapshotEdgeRef> edges,
+                             std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
+                             bool include_precision);
+Result<SnapshotData> snapshot_from_msg(const msgpack::Msg& top);
+// The pull reader alone: none whenever the tree path would report an error.
+std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes);
+
+}  // namespace tarnwick::format

@@ -1,0 +1,143 @@
+#include "storage/msgpack/writer.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <string>
+
+#include "storage/msgpack/format.hpp"
+
+namespace tarnwick::msgpack {
+
+namespace {
+
+template <class T>
+void put_be(T v, std::uint8_t* p) {
+  using U = std::make_unsigned_t<T>;
+  auto u = static_cast<U>(v);
+  for (std::size_t i = 0; i < sizeof(T); ++i) p[i] = static_cast<std::uint8_t>(u >> (8 * (sizeof(T) - 1 - i)));
+}
+
+template <class T>
+void put_marked(std::uint8_t m, T v, Writer& out) {
+  std::uint8_t* p = out.extend(1 + sizeof(T));
+  p[0] = m;
+  put_be(v, p + 1);
+}
+
+bool check_length(std::uint64_t n, Writer& out) {
+  if (n <= kMaxLength) return true;
+  out.fail(err::InvalidArgument{"msgpack length " + std::to_string(n) + " exceeds 4294967295"});
+  return false;
+}
+
+// The header of a sized value: a fix form when one exists and n fits it, else the 8-, 16- or
+// 32-bit length form (a marker of 0 means the kind has no such form).
+bool sized_header(std::uint64_t n, std::uint8_t fix, std::uint64_t fix_limit, std::uint8_t m8, std::uint8_t m16,
+                  std::uint8_t m32, Writer& out) {
+  if (!check_length(n, out)) return false;
+  if (n < fix_limit) {
+    out.put(static_cast<std::uint8_t>(fix + n));
+  } else if (m8 && n < 0x100) {
+    put_marked(m8, static_cast<std::uint8_t>(n), out);
+  } else if (n < 0x10000) {
+    put_marked(m16, static_cast<std::uint16_t>(n), out);
+  } else {
+    put_marked(m32, static_cast<std::uint32_t>(n), out);
+  }
+  return true;
+}
+
+}  // namespace
+
+Writer::Writer(std::size_t reserve) : buf_(reserve) {}
+
+void Writer::grow(std::size_t n) {
+  std::size_t want = std::max(buf_.size() * 2, len_ + n);
+  buf_.resize(std::max<std::size_t>(want, 64));
+}
+
+void Writer::fail(TarnwickError e) {
+  if (!error_) error_ = std::move(e);
+}
+
+Result<Bytes> Writer::finish() && {
+  if (error_) return tarnwick::fail(std::move(*error_));
+  buf_.resize(len_);
+  return std::move(buf_);
+}
+
+void encode_nil(Writer& out) { out.put(marker::kNil); }
+
+void encode_bool(bool b, Writer& out) { out.put(b ? marker::kTrue : marker::kFalse); }
+
+void encode_uint(std::uint64_t v, Writer& out) {
+  if (v <= marker::kPositiveFixintMax) {
+    out.put(static_cast<std::uint8_t>(v));
+  } else if (v <= 0xff) {
+    put_marked(marker::kUint8, static_cast<std::uint8_t>(v), out);
+  } else if (v <= 0xffff) {
+    put_marked(marker::kUint16, static_cast<std::uint16_t>(v), out);
+  } else if (v <= 0xffffffff) {
+    put_marked(marker::kUint32, static_cast<std::uint32_t>(v), out);
+  } else {
+    put_marked(marker::kUint64, v, out);
+  }
+}
+
+void encode_int(std::int64_t v, Writer& out) {
+  if (v >= 0) {
+    encode_uint(static_cast<std::uint64_t>(v), out);
+  } else if (v >= -32) {
+    out.put(static_cast<std::uint8_t>(v));
+  } else if (v >= -128) {
+    put_marked(marker::kInt8, static_cast<std::int8_t>(v), out);
+  } else if (v >= -32768) {
+    put_marked(marker::kInt16, static_cast<std::int16_t>(v), out);
+  } else if (v >= -2147483648LL) {
+    put_marked(marker::kInt32, static_cast<std::int32_t>(v), out);
+  } else {
+    put_marked(marker::kInt64, v, out);
+  }
+}
+
+void encode_float64(double d, Writer& out) { put_marked(marker::kFloat64, std::bit_cast<std::uint64_t>(d), out); }
+
+void encode_number(double d, Writer& out) {
+  // NaN fails the comparison and infinities the magnitude test, so both stay doubles.
+  constexpr double kTwoPow53 = 9007199254740992.0;
+  if (std::fabs(d) < kTwoPow53 && d - std::trunc(d) == 0.0) {
+    encode_int(static_cast<std::int64_t>(d), out);
+  } else {
+    encode_float64(d, out);
+  }
+}
+
+void encode_str(std::string_view s, Writer& out) {
+  if (sized_header(s.size(), marker::kFixstr, 32, marker::kStr8, marker::kStr16, marker::kStr32, out))
+    out.put(s.data(), s.size());
+}
+
+bool encode_bin_header(std::uint64_t n, Writer& out) {
+  return sized_header(n, 0, 0, marker::kBin8, marker::kBin16, marker::kBin32, out);
+}
+
+void encode_bin(std::span<const std::uint8_t> b, Writer& out) {
+  if (encode_bin_header(b.size(), out)) out.put(b.data(), b.size());
+}
+
+void encode_array_header(std::uint64_t n, Writer& out) {
+  sized_header(n, marker::kFixarray, 16, 0, marker::kArray16, marker::kArray32, out);
+}
+
+void encode_map_header(std::uint64_t n, Writer& out) {
+  sized_header(n, marker::kFixmap, 16, 0, marker::kMap16, marker::kMap32, out);
+}
+
+bool check_depth(std::size_t depth, Writer& out) {
+  if (depth <= kMaxDepth) return true;
+  out.fail(err::InvalidArgument{"msgpack nesting exceeds " + std::to_string(kMaxDepth) + " levels"});
+  return false;
+}
+
+}  // namespace tarnwick::msgpack

@@ -1,0 +1,46 @@
+#pragma once
+// "wal.msgpack": a plain sequence of frames, each a 4-byte big-endian body length followed by
+// the body, one MessagePack map holding one entry. No header, count, checksum or end marker:
+// the file grows by whole frames, so only its tail can be torn.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "error/error.hpp"
+#include "storage/msgpack/bytes.hpp"
+#include "storage/msgpack/msg.hpp"
+#include "storage/wal/wal_entry.hpp"
+
+namespace tarnwick::format {
+
+inline constexpr std::size_t kWalFrameHeaderSize = 4;
+
+// One frame per entry, in order; nothing for no entries. Node and vector payloads are written
+// in `precision`. Fails only for a value that has no MessagePack form.
+Result<Bytes> encode_wal_with_precision(std::span<const WalEntry> entries, VectorPrecision precision);
+
+// Why reading stopped.
+enum class WalStop : std::uint8_t {
+  End,             // at the end of the input, after the last frame
+  TornTail,        // 1 to 3 bytes left, or a frame whose body runs past the end
+  UnreadableFrame  // a complete frame whose body is not a valid entry
+};
+
+struct WalContents {
+  std::vector<WalEntry> entries;  // every entry before the stop, in file order
+  WalStop stop = WalStop::End;
+};
+
+// The readable prefix of a log; never fails.
+WalContents decode_wal(std::span<const std::uint8_t> bytes);
+
+// The tree forms of one entry, and the pull reader of one frame body alone (none whenever the
+// tree path would report an error).
+msgpack::Msg wal_entry_to_msg(const WalEntry& entry, VectorPrecision precision);
+Result<WalEntry> wal_entry_from_msg(const msgpack::Msg& m);
+std::optional<WalEntry> pull_wal_entry(std::span<const std::uint8_t> body);
+
+}  // namespace tarnwick::format
