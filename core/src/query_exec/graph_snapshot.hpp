@@ -49,6 +49,8 @@ class GraphSnapshot {
 
   // The last node in the list that carries `id`, or null.
   const Node* get(std::string_view id) const;
+  // No two nodes share an id, so every node is the one its id names.
+  bool ids_unique() const { return node_index_.size() == nodes_.size(); }
 
   // Builds the edge maps once; the edge look-ups below require it.
   void index_edges();

@@ -1,0 +1,25 @@
+#include "query_exec/numbers.hpp"
+#include "query_exec/ranking.hpp"
+#include "query_exec/stages.hpp"
+
+namespace tarnwick::query {
+
+void order_by(Candidates& candidates, const Order& order, std::size_t needed) {
+  if (candidates.size() < 2) return;
+  std::vector<RankedRow> rows;
+  rows.reserve(candidates.size());
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const Node* node = candidates[i].node;
+    // Missing, non-numeric and non-finite keys all sort as 0.0.
+    const double key = node ? finite_field(node->data, order.field).value_or(0.0) : 0.0;
+    rows.push_back({key, i});
+  }
+  rank_prefix(rows, needed, order.direction == OrderDirection::Desc);
+  const std::size_t kept = std::min(needed, rows.size());
+  Candidates sorted;
+  sorted.reserve(kept);
+  for (std::size_t i = 0; i < kept; ++i) sorted.push_back(candidates[rows[i].position]);
+  candidates = std::move(sorted);
+}
+
+}  // namespace tarnwick::query
