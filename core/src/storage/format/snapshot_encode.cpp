@@ -13,6 +13,14 @@ using msgpack::Writer;
 
 namespace {
 
+// [id, record]; built by moves, as an initializer list would copy the record.
+msgpack::Msg entry(std::string_view id, msgpack::Msg record) {
+  msgpack::Msg::Array pair;
+  pair.push_back(msgpack::Msg::str(std::string(id)));
+  pair.push_back(std::move(record));
+  return msgpack::Msg::array(std::move(pair));
+}
+
 // Nesting levels within the file: the top map, a list, an entry, then the record.
 constexpr std::size_t kRecordDepth = 4;
 constexpr std::size_t kVectorEntryDepth = 4;
@@ -81,11 +89,11 @@ msgpack::Msg snapshot_to_msg(std::span<const SnapshotNodeRef> nodes, std::span<c
   using msgpack::Msg;
   Msg::Array node_entries, edge_entries, vector_entries;
   for (const auto& n : nodes)
-    node_entries.push_back(Msg::array({Msg::str(std::string(n.id)), node_to_msg(*n.node, n.vector, precision)}));
+    node_entries.push_back(entry(n.id, node_to_msg(*n.node, n.vector, precision)));
   for (const auto& e : edges)
-    edge_entries.push_back(Msg::array({Msg::str(std::string(e.id)), edge_to_msg(*e.edge)}));
+    edge_entries.push_back(entry(e.id, edge_to_msg(*e.edge)));
   for (const auto& v : vectors)
-    vector_entries.push_back(Msg::array({Msg::str(std::string(v.id)), packed_vector(v.values, precision)}));
+    vector_entries.push_back(entry(v.id, packed_vector(v.values, precision)));
   std::vector<std::pair<std::string, Msg>> top;
   top.emplace_back(snapshot_key::kVersion,
                    Msg::integer(include_precision ? kSnapshotVersion : kSnapshotVersionWithoutPrecision));
