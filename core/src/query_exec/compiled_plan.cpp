@@ -17,15 +17,29 @@ bool has_edge(const GraphSnapshot& snapshot, std::span<const std::size_t> positi
 
 }  // namespace
 
-bool plan_uses_edges(const QueryPlan& plan) {
-  return plan.edge_filter || (plan.joins && !plan.joins->empty()) || (plan.traversal && !plan.traversal->empty());
+void index_edges_for(GraphSnapshot& snapshot, const QueryPlan& plan) {
+  auto index = [&](Direction d) {
+    d == Direction::Out ? snapshot.index_edges_by_source() : snapshot.index_edges_by_target();
+  };
+  if (plan.edge_filter) {
+    // Every candidate's outgoing edges are tested; a filter with a target but no source also
+    // seeds from the target's incoming edges.
+    index(Direction::Out);
+    if (!plan.edge_filter->source && plan.edge_filter->target) index(Direction::In);
+  }
+  if (plan.joins)
+    for (const Join& join : *plan.joins) index(join.direction);
+  if (plan.traversal)
+    for (const TraversalStep& step : *plan.traversal)
+      if (step.depth > 0) index(step.direction);
 }
 
 CompiledPlan::CompiledPlan(const QueryPlan& plan, const GraphSnapshot& snapshot) {
   if (plan.node_types) {
-    types_.emplace();
-    types_->reserve(plan.node_types->size());
-    for (const std::string& t : *plan.node_types) types_->insert(t);
+    types_.emplace(plan.node_types->begin(), plan.node_types->end());
+    std::ranges::sort(*types_);
+    const auto repeats = std::ranges::unique(*types_);
+    types_->erase(repeats.begin(), repeats.end());
   }
   if (plan.attributes) {
     attributes_.reserve(plan.attributes->size());
@@ -46,7 +60,6 @@ CompiledPlan::CompiledPlan(const QueryPlan& plan, const GraphSnapshot& snapshot)
     }
   }
   if (plan.edge_filter) {
-    assert(snapshot.edges_indexed() && "the edge filter reads the edge maps");
     const EdgeFilter& f = *plan.edge_filter;
     EdgeTest& test = edge_.emplace();
     test.type = f.type;

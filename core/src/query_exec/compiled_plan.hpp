@@ -3,6 +3,7 @@
 // per call so that testing a node does no parsing, no conversion and no scan that does not
 // depend on the node.
 
+#include <algorithm>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -20,17 +21,19 @@ namespace tarnwick::query {
 
 using IdSet = boost::unordered_flat_set<std::string_view, SeededHash, std::equal_to<>>;
 
-// True when running the plan reads the snapshot's edge maps.
-bool plan_uses_edges(const QueryPlan& plan);
+// Builds the edge maps that running the plan reads, and only those.
+void index_edges_for(GraphSnapshot& snapshot, const QueryPlan& plan);
 
 class CompiledPlan {
  public:
-  // Views into `plan` and `snapshot` are kept: both must outlive this. The snapshot's edge maps
-  // must be built first when the plan has an edge filter.
+  // Views into `plan` and `snapshot` are kept: both must outlive this. The edge maps the plan
+  // reads must be built first (`index_edges_for`).
   CompiledPlan(const QueryPlan& plan, const GraphSnapshot& snapshot);
 
   // The node-type test alone; seeding from the node list uses it.
-  bool type_passes(std::string_view type) const { return !types_ || types_->contains(type); }
+  bool type_passes(std::string_view type) const {
+    return !types_ || std::ranges::binary_search(*types_, type);
+  }
 
   friend bool match_node(const GraphSnapshot& snapshot, const Node& node, const CompiledPlan& plan);
 
@@ -67,7 +70,9 @@ class CompiledPlan {
   bool attribute_passes(const Node& node, const AttributeTest& test) const;
   bool edge_filter_passes(const GraphSnapshot& snapshot, const Node& node) const;
 
-  std::optional<IdSet> types_;
+  // Sorted and without repeats: a plan names few types, and comparing a handful of texts costs
+  // less than hashing one.
+  std::optional<std::vector<std::string_view>> types_;
   std::vector<AttributeTest> attributes_;
   std::optional<EdgeTest> edge_;
   std::span<const Join> joins_;

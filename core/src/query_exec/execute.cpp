@@ -23,7 +23,7 @@ void take_window(Candidates& candidates, const QueryPlan& plan) {
 }  // namespace
 
 Result<Candidates> run_plan(GraphSnapshot& snapshot, const QueryPlan& plan, const HnswIndex* index) {
-  if (plan_uses_edges(plan)) snapshot.index_edges();
+  index_edges_for(snapshot, plan);
   const CompiledPlan compiled(plan, snapshot);
   Candidates candidates = matching_seeds(snapshot, plan, compiled);
   if (candidates.empty()) return candidates;

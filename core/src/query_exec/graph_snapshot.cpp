@@ -51,21 +51,22 @@ const Node* GraphSnapshot::get(std::string_view id) const {
   return it == node_index_.end() ? nullptr : &nodes_[it->second];
 }
 
-void GraphSnapshot::index_edges() {
-  if (edges_indexed_) return;
-  by_source_ = EdgeIndex(edges_, EdgeIndex::Endpoint::Source);
-  by_target_ = EdgeIndex(edges_, EdgeIndex::Endpoint::Target);
-  edges_indexed_ = true;
+void GraphSnapshot::index_edges_by_source() {
+  if (!by_source_) by_source_.emplace(edges_, EdgeIndex::Endpoint::Source);
+}
+
+void GraphSnapshot::index_edges_by_target() {
+  if (!by_target_) by_target_.emplace(edges_, EdgeIndex::Endpoint::Target);
 }
 
 std::span<const std::size_t> GraphSnapshot::edges_by_source(std::string_view id) const {
-  assert(edges_indexed_ && "index_edges() comes first");
-  return by_source_.find(id);
+  assert(by_source_ && "index_edges_by_source() comes first");
+  return by_source_->find(id);
 }
 
 std::span<const std::size_t> GraphSnapshot::edges_by_target(std::string_view id) const {
-  assert(edges_indexed_ && "index_edges() comes first");
-  return by_target_.find(id);
+  assert(by_target_ && "index_edges_by_target() comes first");
+  return by_target_->find(id);
 }
 
 }  // namespace tarnwick::query

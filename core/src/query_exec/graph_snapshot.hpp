@@ -1,12 +1,13 @@
 #pragma once
 // The node and edge lists one query runs over, owned, with their lookup maps. Built once per
-// call and read-only afterwards, except that the edge maps are built on first demand: a plan
-// that never looks at edges never pays for them.
+// call and read-only afterwards, except that each edge map is built on first demand: a plan
+// never pays for a map it does not read.
 //
 // The maps key by views into the owned ids, so a snapshot may be moved (the lists keep their
 // buffers) but not copied.
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -23,7 +24,6 @@ class EdgeIndex {
  public:
   enum class Endpoint { Source, Target };
 
-  EdgeIndex() = default;
   EdgeIndex(const std::vector<Edge>& edges, Endpoint endpoint);
 
   // The positions of the edges whose endpoint is `id`, ascending; empty when there are none.
@@ -52,9 +52,11 @@ class GraphSnapshot {
   // No two nodes share an id, so every node is the one its id names.
   bool ids_unique() const { return node_index_.size() == nodes_.size(); }
 
-  // Builds the edge maps once; the edge look-ups below require it.
-  void index_edges();
-  bool edges_indexed() const { return edges_indexed_; }
+  // Each edge map is built once, on demand; its look-up requires it.
+  void index_edges_by_source();
+  void index_edges_by_target();
+  bool indexed_by_source() const { return by_source_.has_value(); }
+  bool indexed_by_target() const { return by_target_.has_value(); }
   std::span<const std::size_t> edges_by_source(std::string_view id) const;
   std::span<const std::size_t> edges_by_target(std::string_view id) const;
 
@@ -62,9 +64,8 @@ class GraphSnapshot {
   std::vector<Node> nodes_;
   std::vector<Edge> edges_;
   boost::unordered_flat_map<std::string_view, std::size_t, SeededHash, std::equal_to<>> node_index_;
-  bool edges_indexed_ = false;
-  EdgeIndex by_source_;
-  EdgeIndex by_target_;
+  std::optional<EdgeIndex> by_source_;
+  std::optional<EdgeIndex> by_target_;
 };
 
 }  // namespace tarnwick::query

@@ -2,16 +2,39 @@
 
 namespace tarnwick::query {
 
+namespace {
+
+// The ids already listed. An id that names a node is marked by that node's position, which its
+// look-up has already given; only ids that name no node are hashed again.
+class VisitedIds {
+ public:
+  explicit VisitedIds(const GraphSnapshot& snapshot)
+      : first_(snapshot.nodes().data()), named_(snapshot.nodes().size()) {}
+
+  // True when `id` was not yet listed.
+  bool insert(std::string_view id, const Node* node) {
+    if (!node) return unnamed_.insert(id).second;
+    auto mark = named_[static_cast<std::size_t>(node - first_)];
+    if (mark) return false;
+    mark = true;
+    return true;
+  }
+
+ private:
+  const Node* first_;
+  std::vector<bool> named_;
+  IdSet unnamed_;
+};
+
+}  // namespace
+
 void traverse(Candidates& candidates, const GraphSnapshot& snapshot, const TraversalStep& step) {
   if (step.depth == 0) return;
-  IdSet visited;
-  visited.reserve(candidates.size());
+  VisitedIds visited(snapshot);
   std::vector<std::string_view> frontier;
   frontier.reserve(candidates.size());
-  for (const Candidate& c : candidates) {
-    visited.insert(c.id);
-    frontier.push_back(c.id);
-  }
+  for (const Candidate& c : candidates)
+    if (visited.insert(c.id, c.node)) frontier.push_back(c.id);
   const bool out = step.direction == Direction::Out;
   std::vector<std::string_view> next;
   for (std::uint64_t hop = 0; hop < step.depth && !frontier.empty(); ++hop) {
@@ -21,8 +44,9 @@ void traverse(Candidates& candidates, const GraphSnapshot& snapshot, const Trave
         const Edge& e = snapshot.edges()[j];
         if (e.type != step.edge_type) continue;
         const std::string_view neighbour = out ? e.target : e.source;
-        if (!visited.insert(neighbour).second) continue;
-        candidates.push_back({neighbour, snapshot.get(neighbour)});
+        const Node* node = snapshot.get(neighbour);
+        if (!visited.insert(neighbour, node)) continue;
+        candidates.push_back({neighbour, node});
         next.push_back(neighbour);
       }
     }
