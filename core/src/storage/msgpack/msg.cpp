@@ -59,7 +59,7 @@ double Msg::Int::to_double() const {
 }
 
 Msg Msg::unsigned_integer(std::uint64_t u) {
-  return Msg(Value(Int{u, u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())}));
+  return Msg(std::in_place_type<Int>, Int{u, u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())});
 }
 
 Msg Msg::map(std::vector<std::pair<std::string, Msg>> pairs) {

@@ -48,17 +48,17 @@ class Msg {
   Msg& operator=(const Msg&) = default;
   Msg& operator=(Msg&& other) noexcept;
 
-  static Msg boolean(bool b) { return Msg(Value(b)); }
-  static Msg integer(std::int64_t i) { return Msg(Value(Int{static_cast<std::uint64_t>(i), false})); }
+  static Msg boolean(bool b) { return Msg(std::in_place_type<bool>, b); }
+  static Msg integer(std::int64_t i) { return Msg(std::in_place_type<Int>, Int{static_cast<std::uint64_t>(i), false}); }
   static Msg unsigned_integer(std::uint64_t u);
   // Written in the smallest form: an integral value below 2^53 in magnitude as an integer.
-  static Msg number(double d) { return Msg(Value(Float{d, false})); }
+  static Msg number(double d) { return Msg(std::in_place_type<Float>, Float{d, false}); }
   // Always written as float64.
-  static Msg float64(double d) { return Msg(Value(Float{d, true})); }
-  static Msg bin(Bytes b) { return Msg(Value(std::move(b))); }
-  static Msg str(std::string s) { return Msg(Value(std::move(s))); }
-  static Msg array(Array a) { return Msg(Value(std::move(a))); }
-  static Msg map_of(Map m) { return Msg(Value(std::move(m))); }
+  static Msg float64(double d) { return Msg(std::in_place_type<Float>, Float{d, true}); }
+  static Msg bin(Bytes b) { return Msg(std::in_place_type<Bytes>, std::move(b)); }
+  static Msg str(std::string s) { return Msg(std::in_place_type<std::string>, std::move(s)); }
+  static Msg array(Array a) { return Msg(std::in_place_type<Array>, std::move(a)); }
+  static Msg map_of(Map m) { return Msg(std::in_place_type<Map>, std::move(m)); }
   // A map whose keys are the given texts, in the given order.
   static Msg map(std::vector<std::pair<std::string, Msg>> pairs);
 
@@ -81,7 +81,8 @@ class Msg {
 
  private:
   using Value = std::variant<std::monostate, bool, Int, Float, Bytes, std::string, Array, Map>;
-  explicit Msg(Value v) : v_(std::move(v)) {}
+  template <class T, class Arg>
+  Msg(std::in_place_type_t<T> kind, Arg&& arg) : v_(kind, std::forward<Arg>(arg)) {}
 
   // Moves the children of an array or map into `out`, leaving this value without children.
   void take_children(std::vector<Msg>& out);
