@@ -23,7 +23,7 @@ struct Case {
   std::vector<Edge> edges;
   std::string type;             // node type seeded
   std::optional<int> above;     // range filter on "k"
-  int depth = 0;                // one "e" step out
+  std::vector<std::pair<bool, int>> steps;  // along "e": (outwards, depth)
   std::optional<bool> desc;     // order by "k"
   std::optional<std::uint64_t> top_k;
   bool similarity = false;      // query (1, 0), threshold -0.5
@@ -33,7 +33,13 @@ struct Case {
   std::string plan() const {
     std::string p = R"({"nodeTypes": [")" + type + R"("])";
     if (above) p += R"(, "attributes": [["range", "k", )" + std::to_string(*above) + ", null]]";
-    if (depth) p += R"(, "traversal": [["e", "out", )" + std::to_string(depth) + "]]";
+    if (!steps.empty()) {
+      p += R"(, "traversal": [)";
+      for (std::size_t i = 0; i < steps.size(); ++i)
+        p += std::string(i ? ", " : "") + R"(["e", ")" + (steps[i].first ? "out" : "in") + "\", " +
+             std::to_string(steps[i].second) + "]";
+      p += "]";
+    }
     if (desc) p += std::string(R"(, "order": ["k", ")") + (*desc ? "desc" : "asc") + "\"]";
     if (similarity) {
       p += R"(, "similarity": {"vector": [1, 0], "threshold": -0.5)";
@@ -74,17 +80,22 @@ Ids reference(const Case& c) {
     ids.push_back(n.id);
   }
   if (ids.empty()) return ids;
-  std::set<std::string> visited(ids.begin(), ids.end());
-  Ids frontier = ids;
-  for (int hop = 0; hop < c.depth; ++hop) {
-    Ids next;
-    for (const std::string& id : frontier)
-      for (const Edge& e : c.edges)
-        if (e.source == id && e.type == "e" && visited.insert(e.target).second) {
-          ids.push_back(e.target);
-          next.push_back(e.target);
+  for (const auto& [outwards, depth] : c.steps) {
+    std::set<std::string> visited(ids.begin(), ids.end());
+    Ids frontier = ids;
+    for (int hop = 0; hop < depth; ++hop) {
+      Ids next;
+      for (const std::string& id : frontier)
+        for (const Edge& e : c.edges) {
+          const std::string& near = outwards ? e.source : e.target;
+          const std::string& far = outwards ? e.target : e.source;
+          if (near == id && e.type == "e" && visited.insert(far).second) {
+            ids.push_back(far);
+            next.push_back(far);
+          }
         }
-    frontier = next;
+      frontier = next;
+    }
   }
   if (c.desc) {
     std::stable_sort(ids.begin(), ids.end(), [&](const std::string& a, const std::string& b) {
@@ -133,7 +144,7 @@ Case random_case(std::mt19937& rng) {
     c.edges.push_back(make_edge("n" + std::to_string(pick(30)), "n" + std::to_string(pick(30)), pick(4) ? "e" : "f"));
   c.type = "a";
   if (pick(3) == 0) c.above = pick(3) - 2;
-  c.depth = pick(3);
+  for (int steps = pick(3); steps > 0; --steps) c.steps.emplace_back(pick(2) == 0, pick(3));
   if (pick(3)) c.desc = pick(2) == 0;
   c.similarity = pick(2) == 0;
   if (pick(2)) c.top_k = static_cast<std::uint64_t>(pick(12));
