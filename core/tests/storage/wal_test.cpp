@@ -31,8 +31,9 @@ Bytes frame(const Msg& body_msg) {
   msgpack::Writer w;
   msgpack::encode(body_msg, w);
   Bytes body = std::move(w).finish().value();
-  Bytes out = {0, 0, static_cast<std::uint8_t>(body.size() >> 8), static_cast<std::uint8_t>(body.size())};
-  out.insert(out.end(), body.begin(), body.end());
+  Bytes out(4 + body.size());
+  for (std::size_t i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(body.size() >> (24 - 8 * i));
+  std::copy(body.begin(), body.end(), out.begin() + 4);
   return out;
 }
 
