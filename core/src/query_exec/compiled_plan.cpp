@@ -1,7 +1,6 @@
 #include "query_exec/compiled_plan.hpp"
 
 #include <algorithm>
-#include <cassert>
 
 #include "query_exec/numbers.hpp"
 
