@@ -17,11 +17,19 @@ std::string_view endpoint_of(const Edge& e, EdgeIndex::Endpoint endpoint) {
 EdgeIndex::EdgeIndex(const std::vector<Edge>& edges, Endpoint endpoint) {
   std::vector<std::size_t> group_of(edges.size());
   std::vector<std::size_t> counts;
+  std::string_view previous;
   for (std::size_t j = 0; j < edges.size(); ++j) {
-    const auto [it, inserted] = groups_.try_emplace(endpoint_of(edges[j], endpoint), counts.size());
-    if (inserted) counts.push_back(0);
-    group_of[j] = it->second;
-    ++counts[it->second];
+    const std::string_view id = endpoint_of(edges[j], endpoint);
+    // Edge lists often come grouped by endpoint: a run of one id is hashed once.
+    if (j == 0 || id != previous) {
+      const auto [it, inserted] = groups_.try_emplace(id, counts.size());
+      if (inserted) counts.push_back(0);
+      group_of[j] = it->second;
+      previous = id;
+    } else {
+      group_of[j] = group_of[j - 1];
+    }
+    ++counts[group_of[j]];
   }
   starts_.resize(counts.size() + 1);
   for (std::size_t g = 0; g < counts.size(); ++g) starts_[g + 1] = starts_[g] + counts[g];
