@@ -359,6 +359,39 @@ bool read_record(Cursor& c, const std::string_view (&keys)[N], std::uint32_t req
 
 constexpr std::string_view kPackedKeys[] = {key::kPackedF32};
 
+// Widens packed little-endian float32 values as a vector is built from them, so the vector is
+// written once instead of zero-filled first.
+class PackedF32Iterator {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = double;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const double*;
+  using reference = double;
+
+  PackedF32Iterator() = default;
+  explicit PackedF32Iterator(const std::uint8_t* p) : p_(p) {}
+  double operator*() const {
+    std::uint32_t bits;
+    std::memcpy(&bits, p_, 4);
+    if constexpr (std::endian::native == std::endian::big) bits = std::byteswap(bits);
+    return std::bit_cast<float>(bits);
+  }
+  PackedF32Iterator& operator++() {
+    p_ += 4;
+    return *this;
+  }
+  PackedF32Iterator operator++(int) {
+    PackedF32Iterator old = *this;
+    p_ += 4;
+    return old;
+  }
+  friend bool operator==(const PackedF32Iterator&, const PackedF32Iterator&) = default;
+
+ private:
+  const std::uint8_t* p_ = nullptr;
+};
+
 bool read_packed(Cursor& c, const Header& map, std::vector<double>& out) {
   bool found = false;
   const bool ok = for_each_first(c, map, kPackedKeys, [&](int, Cursor& cc) {
@@ -366,14 +399,7 @@ bool read_packed(Cursor& c, const Header& map, std::vector<double>& out) {
     if (!header(cc, b) || b.kind != Kind::Bin || b.length % 4 != 0) return false;
     const std::uint8_t* p = cc.take_raw(b.length);
     if (!p) return false;
-    const std::size_t n = b.length / 4;
-    out.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      std::uint32_t bits;
-      std::memcpy(&bits, p + 4 * i, 4);
-      if constexpr (std::endian::native == std::endian::big) bits = std::byteswap(bits);
-      out[i] = std::bit_cast<float>(bits);
-    }
+    out.assign(PackedF32Iterator(p), PackedF32Iterator(p + b.length));
     found = true;
     return true;
   });
@@ -394,7 +420,22 @@ bool read_vector_body(Cursor& c, const Header& h, std::vector<double>& out) {
   out.clear();
   out.reserve(pull::reserve_bound(h.length, c));
   ++c.depth;
+  const std::uint8_t* data = c.data.data();
+  const std::size_t size = c.data.size();
   for (std::uint64_t i = 0; i < h.length; ++i) {
+    // The two forms a float64 vector is written in, read without a general header.
+    if (c.pos + 9 <= size && data[c.pos] == msgpack::marker::kFloat64) {
+      std::uint64_t bits;
+      std::memcpy(&bits, data + c.pos + 1, 8);
+      if constexpr (std::endian::native == std::endian::little) bits = std::byteswap(bits);
+      out.push_back(std::bit_cast<double>(bits));
+      c.pos += 9;
+      continue;
+    }
+    if (c.pos < size && data[c.pos] <= msgpack::marker::kPositiveFixintMax) {
+      out.push_back(data[c.pos++]);
+      continue;
+    }
     Header v;
     if (!header(c, v)) return false;
     auto d = number_of(v);

@@ -99,7 +99,11 @@ void write_vector(VectorRef values, VectorPrecision precision, std::size_t depth
       [&](auto span) {
         if (precision == VectorPrecision::Float64) {
           msgpack::encode_array_header(span.size(), out);
-          for (auto v : span) msgpack::encode_number(static_cast<double>(v), out);
+          const std::size_t room = span.size() * msgpack::kMaxNumberSize;
+          std::uint8_t* const start = out.extend(room);
+          std::uint8_t* p = start;
+          for (auto v : span) p = msgpack::put_number(static_cast<double>(v), p);
+          out.give_back(room - static_cast<std::size_t>(p - start));
         } else {
           msgpack::encode_map_header(1, out);
           msgpack::encode_str(key::kPackedF32, out);

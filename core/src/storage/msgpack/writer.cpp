@@ -19,10 +19,15 @@ void put_be(T v, std::uint8_t* p) {
 }
 
 template <class T>
-void put_marked(std::uint8_t m, T v, Writer& out) {
-  std::uint8_t* p = out.extend(1 + sizeof(T));
+std::uint8_t* put_marked_at(std::uint8_t m, T v, std::uint8_t* p) {
   p[0] = m;
   put_be(v, p + 1);
+  return p + 1 + sizeof(T);
+}
+
+template <class T>
+void put_marked(std::uint8_t m, T v, Writer& out) {
+  put_marked_at(m, v, out.extend(1 + sizeof(T)));
 }
 
 bool check_length(std::uint64_t n, Writer& out) {
@@ -71,47 +76,52 @@ void encode_nil(Writer& out) { out.put(marker::kNil); }
 
 void encode_bool(bool b, Writer& out) { out.put(b ? marker::kTrue : marker::kFalse); }
 
-void encode_uint(std::uint64_t v, Writer& out) {
+std::uint8_t* put_uint(std::uint64_t v, std::uint8_t* p) {
   if (v <= marker::kPositiveFixintMax) {
-    out.put(static_cast<std::uint8_t>(v));
-  } else if (v <= 0xff) {
-    put_marked(marker::kUint8, static_cast<std::uint8_t>(v), out);
-  } else if (v <= 0xffff) {
-    put_marked(marker::kUint16, static_cast<std::uint16_t>(v), out);
-  } else if (v <= 0xffffffff) {
-    put_marked(marker::kUint32, static_cast<std::uint32_t>(v), out);
-  } else {
-    put_marked(marker::kUint64, v, out);
+    *p = static_cast<std::uint8_t>(v);
+    return p + 1;
   }
+  if (v <= 0xff) return put_marked_at(marker::kUint8, static_cast<std::uint8_t>(v), p);
+  if (v <= 0xffff) return put_marked_at(marker::kUint16, static_cast<std::uint16_t>(v), p);
+  if (v <= 0xffffffff) return put_marked_at(marker::kUint32, static_cast<std::uint32_t>(v), p);
+  return put_marked_at(marker::kUint64, v, p);
+}
+
+std::uint8_t* put_int(std::int64_t v, std::uint8_t* p) {
+  if (v >= 0) return put_uint(static_cast<std::uint64_t>(v), p);
+  if (v >= -32) {
+    *p = static_cast<std::uint8_t>(v);
+    return p + 1;
+  }
+  if (v >= -128) return put_marked_at(marker::kInt8, static_cast<std::int8_t>(v), p);
+  if (v >= -32768) return put_marked_at(marker::kInt16, static_cast<std::int16_t>(v), p);
+  if (v >= -2147483648LL) return put_marked_at(marker::kInt32, static_cast<std::int32_t>(v), p);
+  return put_marked_at(marker::kInt64, v, p);
+}
+
+std::uint8_t* put_number(double d, std::uint8_t* p) {
+  // NaN fails the comparison and infinities the magnitude test, so both stay doubles.
+  constexpr double kTwoPow53 = 9007199254740992.0;
+  if (std::fabs(d) < kTwoPow53 && d - std::trunc(d) == 0.0) return put_int(static_cast<std::int64_t>(d), p);
+  return put_marked_at(marker::kFloat64, std::bit_cast<std::uint64_t>(d), p);
+}
+
+void encode_uint(std::uint64_t v, Writer& out) {
+  std::uint8_t* p = out.extend(kMaxNumberSize);
+  out.give_back(kMaxNumberSize - static_cast<std::size_t>(put_uint(v, p) - p));
 }
 
 void encode_int(std::int64_t v, Writer& out) {
-  if (v >= 0) {
-    encode_uint(static_cast<std::uint64_t>(v), out);
-  } else if (v >= -32) {
-    out.put(static_cast<std::uint8_t>(v));
-  } else if (v >= -128) {
-    put_marked(marker::kInt8, static_cast<std::int8_t>(v), out);
-  } else if (v >= -32768) {
-    put_marked(marker::kInt16, static_cast<std::int16_t>(v), out);
-  } else if (v >= -2147483648LL) {
-    put_marked(marker::kInt32, static_cast<std::int32_t>(v), out);
-  } else {
-    put_marked(marker::kInt64, v, out);
-  }
+  std::uint8_t* p = out.extend(kMaxNumberSize);
+  out.give_back(kMaxNumberSize - static_cast<std::size_t>(put_int(v, p) - p));
+}
+
+void encode_number(double d, Writer& out) {
+  std::uint8_t* p = out.extend(kMaxNumberSize);
+  out.give_back(kMaxNumberSize - static_cast<std::size_t>(put_number(d, p) - p));
 }
 
 void encode_float64(double d, Writer& out) { put_marked(marker::kFloat64, std::bit_cast<std::uint64_t>(d), out); }
-
-void encode_number(double d, Writer& out) {
-  // NaN fails the comparison and infinities the magnitude test, so both stay doubles.
-  constexpr double kTwoPow53 = 9007199254740992.0;
-  if (std::fabs(d) < kTwoPow53 && d - std::trunc(d) == 0.0) {
-    encode_int(static_cast<std::int64_t>(d), out);
-  } else {
-    encode_float64(d, out);
-  }
-}
 
 void encode_str(std::string_view s, Writer& out) {
   if (sized_header(s.size(), marker::kFixstr, 32, marker::kStr8, marker::kStr16, marker::kStr32, out))

@@ -29,6 +29,8 @@ class Writer {
     len_ += n;
     return p;
   }
+  // The last n bytes of an `extend` were not written after all.
+  void give_back(std::size_t n) { len_ -= n; }
   void put(std::uint8_t b) { *extend(1) = b; }
   void put(const void* data, std::size_t n) {
     if (n) std::memcpy(extend(n), data, n);
@@ -52,6 +54,16 @@ class Writer {
   std::size_t len_ = 0;
   std::optional<TarnwickError> error_;
 };
+
+// The longest encoding of a number: a marker and 8 bytes.
+inline constexpr std::size_t kMaxNumberSize = 9;
+
+// Writers of a number's encoding at p, which has room for kMaxNumberSize bytes; each returns
+// the end of what it wrote. The encode_ functions below use them, and so do loops over many
+// numbers, which reserve room for all of them at once.
+std::uint8_t* put_uint(std::uint64_t v, std::uint8_t* p);
+std::uint8_t* put_int(std::int64_t v, std::uint8_t* p);
+std::uint8_t* put_number(double d, std::uint8_t* p);
 
 void encode_nil(Writer& out);
 void encode_bool(bool b, Writer& out);
