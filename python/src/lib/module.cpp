@@ -8,6 +8,7 @@
 #include "lib/guard.hpp"
 #include "lib/index_types.hpp"
 #include "lib/py_ref.hpp"
+#include "lib/query_functions.hpp"
 
 namespace tarnwick::py {
 
@@ -32,6 +33,9 @@ constexpr std::array<ClassEntry, 2> kClasses{{
 
 // Module functions, in the order they are added; the table ends in its sentinel.
 PyMethodDef module_functions[] = {
+    engine_info_function(),
+    execute_query_plan_function(),
+    aggregate_query_plan_function(),
     {nullptr, nullptr, 0, nullptr},
 };
 

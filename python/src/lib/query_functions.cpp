@@ -1,0 +1,139 @@
+// The query functions convert everything first (nodes, then edges, then the plan), hand the
+// records over to a snapshot that lives for the call only, and keep nothing afterwards.
+
+#include "lib/query_functions.hpp"
+
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lib/args.hpp"
+#include "lib/entry_points.hpp"
+#include "lib/exceptions.hpp"
+#include "lib/json_bridge.hpp"
+#include "query/plan.hpp"
+#include "query_exec/engine.hpp"
+
+namespace tarnwick::py {
+
+namespace {
+
+constexpr const char* kEngineLabel = "tarnwick-native";
+
+// Everything a query call needs, converted from Python; nothing here refers to a Python object.
+struct QueryInput {
+  std::vector<Node> nodes;
+  std::vector<Edge> edges;
+  query::QueryPlan plan;
+};
+
+PyResult<std::vector<Edge>> edges_from_py(std::span<const PyRef> items) {
+  std::vector<Edge> edges;
+  edges.reserve(items.size());
+  for (const PyRef& item : items) {
+    auto edge = py_to_tarnwick<Edge>(item.get());
+    if (!edge) return error_set();
+    edges.push_back(std::move(*edge));
+  }
+  return edges;
+}
+
+// The first failure wins: no edge is looked at after a bad node, and the plan comes last.
+PyResult<QueryInput> convert_input(std::span<const PyRef> nodes, std::span<const PyRef> edges, PyObject* plan) {
+  auto node_records = nodes_from_py(nodes);
+  if (!node_records) return error_set();
+  auto edge_records = edges_from_py(edges);
+  if (!edge_records) return error_set();
+  auto plan_value = py_to_json(plan);
+  if (!plan_value) return error_set();
+  auto read = query::QueryPlan::deserialize(*plan_value);
+  if (!read) return raise(ExceptionKind::TarnwickValueError, read.error().text());
+  return QueryInput{std::move(*node_records), std::move(*edge_records), std::move(*read)};
+}
+
+PyResult<PyRef> id_list(const std::vector<std::string>& ids) {
+  auto list = checked(PyList_New(static_cast<Py_ssize_t>(ids.size())));
+  if (!list) return error_set();
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    auto text = checked(PyUnicode_FromStringAndSize(ids[i].data(), static_cast<Py_ssize_t>(ids[i].size())));
+    if (!text) return error_set();
+    if (PyList_SetItem(list->get(), static_cast<Py_ssize_t>(i), text->release()) != 0) return error_set();
+  }
+  return list;
+}
+
+PyResult<PyRef> engine_info(PyObject&) {
+  auto info = checked(PyTuple_New(3));
+  if (!info) return error_set();
+  const char* labels[] = {"python", kEngineLabel, "host"};
+  for (Py_ssize_t i = 0; i < 3; ++i) {
+    auto label = checked(PyUnicode_FromString(labels[i]));
+    if (!label) return error_set();
+    if (PyTuple_SetItem(info->get(), i, label->release()) != 0) return error_set();
+  }
+  return info;
+}
+
+PyResult<PyRef> execute_query_plan(PyObject&, FastArgs args) {
+  static constexpr Parameter kParameters[] = {{"nodes", true}, {"edges", true}, {"plan", true}};
+  auto bound = bind<3>({nullptr, "execute_query_plan", kParameters}, args);
+  if (!bound) return error_set();
+  auto nodes = list_arg((*bound)[0], "nodes");
+  if (!nodes) return error_set();
+  auto edges = list_arg((*bound)[1], "edges");
+  if (!edges) return error_set();
+  auto input = convert_input(*nodes, *edges, (*bound)[2]);
+  if (!input) return error_set();
+  query::GraphSnapshot snapshot(std::move(input->nodes), std::move(input->edges));
+  auto ids = query::execute(snapshot, input->plan, nullptr);
+  if (!ids) return raise_core(std::move(ids).error());
+  return id_list(*ids);
+}
+
+PyResult<PyRef> aggregate_query_plan(PyObject&, FastArgs args) {
+  static constexpr Parameter kParameters[] = {
+      {"nodes", true}, {"edges", true}, {"plan", true}, {"field", true}, {"op", true}};
+  auto bound = bind<5>({nullptr, "aggregate_query_plan", kParameters}, args);
+  if (!bound) return error_set();
+  auto nodes = list_arg((*bound)[0], "nodes");
+  if (!nodes) return error_set();
+  auto edges = list_arg((*bound)[1], "edges");
+  if (!edges) return error_set();
+  auto field = str_arg((*bound)[3], "field");
+  if (!field) return error_set();
+  auto op = str_arg((*bound)[4], "op");
+  if (!op) return error_set();
+  auto input = convert_input(*nodes, *edges, (*bound)[2]);
+  if (!input) return error_set();
+  query::GraphSnapshot snapshot(std::move(input->nodes), std::move(input->edges));
+  auto result = query::aggregate(snapshot, input->plan, *field, *op);
+  if (!result) return raise_core(std::move(result).error());
+  auto value = checked(PyFloat_FromDouble(result->value));
+  if (!value) return error_set();
+  auto count = checked(PyLong_FromUnsignedLongLong(result->count));
+  if (!count) return error_set();
+  auto pair = checked(PyTuple_New(2));
+  if (!pair) return error_set();
+  if (PyTuple_SetItem(pair->get(), 0, value->release()) != 0) return error_set();
+  if (PyTuple_SetItem(pair->get(), 1, count->release()) != 0) return error_set();
+  return pair;
+}
+
+}  // namespace
+
+PyMethodDef engine_info_function() {
+  return noargs_method<PyObject, &engine_info>("engine_info", "engine_info()\n--\n\n");
+}
+
+PyMethodDef execute_query_plan_function() {
+  return fastcall_method<PyObject, &execute_query_plan>("execute_query_plan",
+                                                        "execute_query_plan(nodes, edges, plan)\n--\n\n");
+}
+
+PyMethodDef aggregate_query_plan_function() {
+  return fastcall_method<PyObject, &aggregate_query_plan>(
+      "aggregate_query_plan", "aggregate_query_plan(nodes, edges, plan, field, op)\n--\n\n");
+}
+
+}  // namespace tarnwick::py
