@@ -2,12 +2,10 @@
 // The building blocks of the pull readers: map keys matched against a fixed table, and the
 // "first pair with this key counts" walk over a map's pairs.
 
-#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
 #include "storage/msgpack/cursor.hpp"
-#include "storage/msgpack/format.hpp"
 #include "storage/msgpack/skip.hpp"
 
 namespace tarnwick::format::pull {
@@ -18,11 +16,7 @@ using Kind = msgpack::Msg::Kind;
 
 inline bool header(Cursor& c, Header& h) { return msgpack::read_header(c, h) == msgpack::HeaderStatus::Ok; }
 
-// Room to reserve for n claimed entries: never more than the bytes left (every entry takes at
-// least one) nor kMaxReserve, whatever a corrupt count says.
-inline std::size_t reserve_bound(std::uint64_t n, const Cursor& c) {
-  return static_cast<std::size_t>(std::min<std::uint64_t>({n, c.remaining(), msgpack::kMaxReserve}));
-}
+using msgpack::reserve_bound;
 
 inline constexpr int kOtherKey = -1;
 inline constexpr int kBadInput = -2;

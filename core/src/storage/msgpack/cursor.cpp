@@ -1,5 +1,6 @@
 #include "storage/msgpack/cursor.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <string>
 
@@ -94,6 +95,10 @@ Result<std::span<const std::uint8_t>> Cursor::take(std::uint64_t n) {
   std::size_t at = pos;
   if (!take_raw(n)) return fail(truncated());
   return data.subspan(at, static_cast<std::size_t>(n));
+}
+
+std::size_t reserve_bound(std::uint64_t n, const Cursor& c) {
+  return static_cast<std::size_t>(std::min<std::uint64_t>({n, c.remaining(), kMaxReserve}));
 }
 
 HeaderStatus read_header(Cursor& c, Header& h) {

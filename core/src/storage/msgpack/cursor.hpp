@@ -30,6 +30,10 @@ struct Cursor {
   }
 };
 
+// Room to reserve for n claimed entries before they are read: never more than the bytes left
+// (each entry takes at least one) nor kMaxReserve, whatever a corrupt count says.
+std::size_t reserve_bound(std::uint64_t n, const Cursor& c);
+
 // One value's header: its kind, and either its scalar or the length that follows.
 struct Header {
   Msg::Kind kind = Msg::Kind::Nil;

@@ -50,7 +50,7 @@ Result<Msg> decode_value(Cursor& c) {
 
 Result<Msg::Array> decode_array(Cursor& c, std::uint64_t n) {
   Msg::Array items;
-  items.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(n, kMaxReserve)));
+  items.reserve(reserve_bound(n, c));
   for (std::uint64_t i = 0; i < n; ++i) {
     auto item = decode_value(c);
     if (!item) return fail(item.error());
@@ -61,7 +61,7 @@ Result<Msg::Array> decode_array(Cursor& c, std::uint64_t n) {
 
 Result<Msg::Map> decode_map(Cursor& c, std::uint64_t n) {
   Msg::Map pairs;
-  pairs.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(n, kMaxReserve)));
+  pairs.reserve(reserve_bound(n, c));
   for (std::uint64_t i = 0; i < n; ++i) {
     auto key = decode_value(c);
     if (!key) return fail(key.error());
