@@ -106,15 +106,21 @@ class IndexClass {
                                                           std::to_string(ids->size()) + " != " +
                                                           std::to_string(objects->size()));
     }
-    std::vector<std::vector<double>> vectors;
-    vectors.reserve(objects->size());
+    // One block for all values: no allocation per vector stays behind once the index holds them.
+    std::vector<double> values;
+    std::vector<std::size_t> ends;
+    ends.reserve(objects->size());
     for (const PyRef& object : *objects) {
-      auto values = to_vec(object.get());
-      if (!values) return error_set();
-      vectors.push_back(std::move(*values));
+      auto converted = to_vec(object.get());
+      if (!converted) return error_set();
+      values.insert(values.end(), converted->begin(), converted->end());
+      ends.push_back(values.size());
     }
+    std::size_t begin = 0;
     for (std::size_t i = 0; i < ids->size(); ++i) {
-      if (auto added = self.index.add((*ids)[i], vectors[i]); !added) return raise_core(std::move(added).error());
+      const std::span<const double> vector(values.data() + begin, ends[i] - begin);
+      if (auto added = self.index.add((*ids)[i], vector); !added) return raise_core(std::move(added).error());
+      begin = ends[i];
     }
     return none();
   }
