@@ -149,6 +149,20 @@ TEST(Snapshot, NodeVectorsComeFromTheEntryNotTheRecord) {
   EXPECT_EQ(back->vectors[0].second, (std::vector<double>{1.5, -2.0}));
 }
 
+TEST(Snapshot, StoredVectorsAreWrittenAsHeld) {
+  const std::vector<double> values = {0.1, 2.0};
+  const StoredVector f32 = StoredVector::make(values, VectorPrecision::Float32);
+  const StoredVector f64 = StoredVector::make(values, VectorPrecision::Float64);
+  const SnapshotVectorRef vectors[] = {{"a", vector_ref(f32)}, {"b", vector_ref(f64)}};
+  auto bytes = encode_snapshot_with_precision({}, {}, vectors, VectorPrecision::Float32, true);
+  ASSERT_TRUE(bytes);
+  auto back = decode_checked(*bytes);
+  ASSERT_TRUE(back);
+  const std::vector<double> rounded = {static_cast<double>(0.1f), 2.0};
+  EXPECT_EQ(back->vectors[0].second, rounded);
+  EXPECT_EQ(back->vectors[1].second, rounded);
+}
+
 TEST(Snapshot, Versions) {
   auto top = [](Msg version, std::optional<Msg> precision) {
     std::vector<std::pair<std::string, Msg>> p;
