@@ -56,7 +56,7 @@ def test_arguments_bind_by_position_or_keyword_and_bad_ones_name_the_parameter()
 
 def test_lists_must_be_sequences_but_not_str_and_are_checked_before_any_conversion():
     bad_node, bad_plan = 5, None
-    for nodes, edges, name in [("abc", [], "nodes"), ({"a": 1}, [], "nodes"), ([bad_node], {edge("a", "b")["id"]}, "edges"),
+    for nodes, edges, name in [("abc", [], "nodes"), ({"a": 1}, [], "nodes"), ([bad_node], {"a->b"}, "edges"),
                                ([bad_node], "ab", "edges")]:
         with pytest.raises(TypeError, match=f"argument '{name}'"):
             core.execute_query_plan(nodes, edges, bad_plan)
