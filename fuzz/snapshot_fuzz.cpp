@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto decoded = decode_snapshot(input);
   if (pulled.has_value() != tree.has_value() || decoded.has_value() != tree.has_value()) std::abort();
   if (!tree) {
-    if (decoded.error().text() != tree.error().text()) std::abort();
+    auto named = snapshot_error(input);
+    if (!named || named->text() != tree.error().text() || decoded.error().text() != tree.error().text()) std::abort();
     return 0;
   }
   const auto want = Refs(*tree).msg(tree->precision);

@@ -149,7 +149,11 @@ TEST(Mutation, SnapshotReadersAgreeOnDamagedFiles) {
       ++readable;
       EXPECT_EQ(canonical(*pulled), canonical(*tree)) << round;
       EXPECT_EQ(canonical(*decoded), canonical(*tree)) << round;
+      EXPECT_FALSE(snapshot_error(bytes)) << round;
     } else {
+      auto named = snapshot_error(bytes);
+      ASSERT_TRUE(named) << round;
+      EXPECT_EQ(named->text(), tree.error().text()) << round;
       EXPECT_EQ(decoded.error().text(), tree.error().text()) << round;
     }
   }

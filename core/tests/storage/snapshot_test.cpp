@@ -33,6 +33,11 @@ Result<SnapshotData> decode_checked(const Bytes& bytes) {
     EXPECT_EQ(*result, *tree);
   } else if (!result && !tree) {
     EXPECT_EQ(result.error().text(), tree.error().text());
+    auto named = snapshot_error(bytes);
+    EXPECT_TRUE(named);
+    if (named) {
+      EXPECT_EQ(named->text(), tree.error().text());
+    }
   }
   return result;
 }

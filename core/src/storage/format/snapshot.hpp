@@ -55,8 +55,7 @@ Result<Bytes> encode_snapshot_with_precision(std::span<const SnapshotNodeRef> no
                                              std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
                                              bool include_precision);
 
-// Reads a snapshot with the pull readers; on any failure the bytes are read again through the
-// `Msg` tree, which names the error.
+// Reads a snapshot with the pull readers; when they refuse it, `snapshot_error` names why.
 Result<SnapshotData> decode_snapshot(std::span<const std::uint8_t> bytes);
 
 // The tree forms of the same: the snapshot as one `Msg`, and a decoded snapshot value read.
@@ -66,5 +65,9 @@ msgpack::Msg snapshot_to_msg(std::span<const SnapshotNodeRef> nodes, std::span<c
 Result<SnapshotData> snapshot_from_msg(const msgpack::Msg& top);
 // The pull reader alone: none whenever the tree path would report an error.
 std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes);
+// The error the tree path reports for these bytes, or none when they read. Decodes no more than
+// one entry into a tree at a time, so naming the fault of a damaged file of any size costs no
+// more memory than reading it.
+std::optional<TarnwickError> snapshot_error(std::span<const std::uint8_t> bytes);
 
 }  // namespace tarnwick::format

@@ -21,25 +21,51 @@ std::optional<std::uint64_t> version_of_double(double d) {
   return std::nullopt;
 }
 
-// Reads the [id, record] entries of one list; a missing list, or one that is not an array,
-// holds no entries.
+// One [id, record] entry.
+template <class T, class ReadRecord>
+Result<std::pair<std::string, T>> entry_from_msg(const Msg& entry, std::string_view shape_error, bool vector_entry,
+                                                 ReadRecord read_record) {
+  const bool shaped = entry.is(Msg::Kind::Array) && entry.as_array().size() == 2 &&
+                      (!vector_entry || entry.as_array()[1].is(Msg::Kind::Array) ||
+                       entry.as_array()[1].is(Msg::Kind::Map));
+  if (!shaped) return fail(corrupt(std::string(shape_error)));
+  const Msg& id = entry.as_array()[0];
+  if (!id.is(Msg::Kind::Str)) return fail(corrupt("expected a string"));
+  auto record = read_record(entry.as_array()[1]);
+  if (!record) return fail(record.error());
+  return std::pair<std::string, T>(id.as_str(), std::move(*record));
+}
+
+// The entries of one list; a missing list, or one that is not an array, holds none.
 template <class T, class ReadRecord>
 Result<void> entries_from_msg(const Msg* list, std::string_view shape_error, bool vector_entry,
                               std::vector<std::pair<std::string, T>>& out, ReadRecord read_record) {
   if (!list || !list->is(Msg::Kind::Array)) return {};
   for (const Msg& entry : list->as_array()) {
-    const bool shaped = entry.is(Msg::Kind::Array) && entry.as_array().size() == 2 &&
-                        (!vector_entry || entry.as_array()[1].is(Msg::Kind::Array) ||
-                         entry.as_array()[1].is(Msg::Kind::Map));
-    if (!shaped) return fail(corrupt(std::string(shape_error)));
-    const Msg& id = entry.as_array()[0];
-    if (!id.is(Msg::Kind::Str)) return fail(corrupt("expected a string"));
-    auto record = read_record(entry.as_array()[1]);
-    if (!record) return fail(record.error());
-    out.emplace_back(id.as_str(), std::move(*record));
+    auto e = entry_from_msg<T>(entry, shape_error, vector_entry, read_record);
+    if (!e) return fail(e.error());
+    out.push_back(std::move(*e));
   }
   return {};
 }
+
+Result<VectorPrecision> precision_from_msg(const Msg* version_value, const Msg* precision_value) {
+  std::optional<std::uint64_t> version;
+  if (version_value && version_value->is(Msg::Kind::Int)) version = version_value->as_int().bits;
+  if (version_value && version_value->is(Msg::Kind::Float))
+    version = version_of_double(version_value->as_float().value);
+  if (!version) return fail(corrupt("missing or invalid version"));
+  if (*version == static_cast<std::uint64_t>(kSnapshotVersionWithoutPrecision)) return VectorPrecision::Float64;
+  if (*version != static_cast<std::uint64_t>(kSnapshotVersion)) return fail(err::FormatVersion{*version});
+  std::optional<VectorPrecision> precision;
+  if (precision_value && precision_value->is(Msg::Kind::Str)) precision = precision_from_text(precision_value->as_str());
+  if (!precision) return fail(corrupt("invalid snapshot vectorPrecision"));
+  return *precision;
+}
+
+constexpr std::string_view kNodeShape = "node entry must be [id, node]";
+constexpr std::string_view kEdgeShape = "edge entry must be [id, edge]";
+constexpr std::string_view kVectorShape = "vector entry must be [id, array]";
 
 // ---- pull ----
 
@@ -76,28 +102,13 @@ constexpr std::string_view kTopKeys[] = {snapshot_key::kVersion, snapshot_key::k
 }  // namespace
 
 Result<SnapshotData> snapshot_from_msg(const Msg& top) {
-  const Msg* v = top.is(Msg::Kind::Map) ? top.get(snapshot_key::kVersion) : nullptr;
-  std::optional<std::uint64_t> version;
-  if (v && v->is(Msg::Kind::Int)) version = v->as_int().bits;
-  if (v && v->is(Msg::Kind::Float)) version = version_of_double(v->as_float().value);
-  if (!version) return fail(corrupt("missing or invalid version"));
-
   SnapshotData data;
-  if (*version == static_cast<std::uint64_t>(kSnapshotVersion)) {
-    const Msg* p = top.get(snapshot_key::kVectorPrecision);
-    auto precision = p && p->is(Msg::Kind::Str) ? precision_from_text(p->as_str()) : std::nullopt;
-    if (!precision) return fail(corrupt("invalid snapshot vectorPrecision"));
-    data.precision = *precision;
-  } else if (*version != static_cast<std::uint64_t>(kSnapshotVersionWithoutPrecision)) {
-    return fail(err::FormatVersion{*version});
-  }
-
-  TARNWICK_TRY(entries_from_msg(top.get(snapshot_key::kNodes), "node entry must be [id, node]", false, data.nodes,
-                                msg_to_node));
-  TARNWICK_TRY(entries_from_msg(top.get(snapshot_key::kEdges), "edge entry must be [id, edge]", false, data.edges,
-                                msg_to_edge));
-  TARNWICK_TRY(entries_from_msg(top.get(snapshot_key::kVectors), "vector entry must be [id, array]", true,
-                                data.vectors, msg_vector_f64));
+  auto precision = precision_from_msg(top.get(snapshot_key::kVersion), top.get(snapshot_key::kVectorPrecision));
+  if (!precision) return fail(precision.error());
+  data.precision = *precision;
+  TARNWICK_TRY(entries_from_msg(top.get(snapshot_key::kNodes), kNodeShape, false, data.nodes, msg_to_node));
+  TARNWICK_TRY(entries_from_msg(top.get(snapshot_key::kEdges), kEdgeShape, false, data.edges, msg_to_edge));
+  TARNWICK_TRY(entries_from_msg(top.get(snapshot_key::kVectors), kVectorShape, true, data.vectors, msg_vector_f64));
   return data;
 }
 
@@ -141,8 +152,55 @@ std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes) {
   return data;
 }
 
+std::optional<TarnwickError> snapshot_error(std::span<const std::uint8_t> bytes) {
+  msgpack::Cursor c{bytes};
+  if (auto s = msgpack::skip_value_status(c); s != msgpack::HeaderStatus::Ok) return msgpack::header_error(s, c);
+
+  // Every value decodes from here on; find where the first pair of each top-level key starts.
+  std::optional<std::size_t> at[std::size(kTopKeys)];
+  pull::Cursor top{bytes};
+  pull::Header map;
+  if (pull::header(top, map) && map.kind == pull::Kind::Map) {
+    pull::for_each_first(top, map, kTopKeys, [&](int k, pull::Cursor& cc) {
+      at[k] = cc.pos;
+      return msgpack::skip_value(cc);
+    });
+  }
+  auto value_at = [&](std::size_t k) -> std::optional<Msg> {
+    if (!at[k]) return std::nullopt;
+    msgpack::Cursor vc{bytes, *at[k], 1};
+    auto m = msgpack::decode_value(vc);
+    return m ? std::optional<Msg>(std::move(*m)) : std::nullopt;
+  };
+  const auto version = value_at(0);
+  const auto precision = value_at(4);
+  if (auto p = precision_from_msg(version ? &*version : nullptr, precision ? &*precision : nullptr); !p)
+    return p.error();
+
+  auto first_error = [&](std::size_t k, std::string_view shape_error, bool vector_entry,
+                         auto read_record) -> std::optional<TarnwickError> {
+    if (!at[k]) return std::nullopt;
+    msgpack::Cursor lc{bytes, *at[k], 1};
+    msgpack::Header list;
+    if (!pull::header(lc, list) || list.kind != pull::Kind::Array) return std::nullopt;
+    ++lc.depth;
+    for (std::uint64_t i = 0; i < list.length; ++i) {
+      auto entry = msgpack::decode_value(lc);
+      if (!entry) return entry.error();
+      using T = typename std::decay_t<decltype(read_record(*entry))>::value_type;
+      if (auto e = entry_from_msg<T>(*entry, shape_error, vector_entry, read_record); !e) return e.error();
+    }
+    return std::nullopt;
+  };
+  if (auto e = first_error(1, kNodeShape, false, msg_to_node)) return e;
+  if (auto e = first_error(2, kEdgeShape, false, msg_to_edge)) return e;
+  return first_error(3, kVectorShape, true, msg_vector_f64);
+}
+
 Result<SnapshotData> decode_snapshot(std::span<const std::uint8_t> bytes) {
   if (auto data = pull_snapshot(bytes)) return std::move(*data);
+  if (auto error = snapshot_error(bytes)) return fail(std::move(*error));
+  // The readers disagree, which the mutation tests rule out; the tree reader is the reference.
   msgpack::Cursor c{bytes};
   auto top = msgpack::decode_value(c);
   if (!top) return fail(top.error());

@@ -23,31 +23,33 @@ constexpr std::array<std::uint8_t, 256> kScalarSize = [] {
 
 }  // namespace
 
-bool skip_value(Cursor& c) {
+HeaderStatus skip_value_status(Cursor& c) {
   if (c.pos < c.data.size()) {
     // Numbers dominate the files (vectors): pass them without decoding a header.
-    if (const std::size_t n = kScalarSize[c.data[c.pos]]) return c.take_raw(n) != nullptr;
+    if (const std::size_t n = kScalarSize[c.data[c.pos]])
+      return c.take_raw(n) ? HeaderStatus::Ok : HeaderStatus::Truncated;
   }
   Header h;
-  return read_header(c, h) == HeaderStatus::Ok && skip_body(c, h);
+  const HeaderStatus s = read_header(c, h);
+  return s == HeaderStatus::Ok ? skip_body_status(c, h) : s;
 }
 
-bool skip_body(Cursor& c, const Header& h) {
+HeaderStatus skip_body_status(Cursor& c, const Header& h) {
   switch (h.kind) {
     case Msg::Kind::Bin:
     case Msg::Kind::Str:
-      return c.take_raw(h.length) != nullptr;
+      return c.take_raw(h.length) ? HeaderStatus::Ok : HeaderStatus::Truncated;
     case Msg::Kind::Array:
     case Msg::Kind::Map: {
       const std::uint64_t values = h.kind == Msg::Kind::Map ? 2 * h.length : h.length;
       ++c.depth;
       for (std::uint64_t i = 0; i < values; ++i)
-        if (!skip_value(c)) return false;
+        if (const HeaderStatus s = skip_value_status(c); s != HeaderStatus::Ok) return s;
       --c.depth;
-      return true;
+      return HeaderStatus::Ok;
     }
     default:
-      return true;
+      return HeaderStatus::Ok;
   }
 }
 

@@ -6,10 +6,14 @@
 
 namespace tarnwick::msgpack {
 
-// Skips one whole value at `c.pos`; false when it would not decode.
-bool skip_value(Cursor& c);
+// Skips one whole value at `c.pos`. On failure the status and `c` name the same error that
+// `decode_value` reports (see header_error).
+HeaderStatus skip_value_status(Cursor& c);
 // Skips what follows a header already read: the payload of a string or byte string, or the
 // children of an array or map.
-bool skip_body(Cursor& c, const Header& h);
+HeaderStatus skip_body_status(Cursor& c, const Header& h);
+
+inline bool skip_value(Cursor& c) { return skip_value_status(c) == HeaderStatus::Ok; }
+inline bool skip_body(Cursor& c, const Header& h) { return skip_body_status(c, h) == HeaderStatus::Ok; }
 
 }  // namespace tarnwick::msgpack
