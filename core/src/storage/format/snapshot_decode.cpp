@@ -96,6 +96,7 @@ bool pull_vector(pull::Cursor& c, std::vector<double>& out) {
          read_vector_body(c, h, out);
 }
 
+enum TopKey { kTopVersion, kTopNodes, kTopEdges, kTopVectors, kTopPrecision };
 constexpr std::string_view kTopKeys[] = {snapshot_key::kVersion, snapshot_key::kNodes, snapshot_key::kEdges,
                                          snapshot_key::kVectors, snapshot_key::kVectorPrecision};
 
@@ -121,17 +122,17 @@ std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes) {
   std::optional<VectorPrecision> precision;
   const bool ok = pull::for_each_first(c, top, kTopKeys, [&](int k, pull::Cursor& cc) {
     switch (k) {
-      case 0: {
+      case kTopVersion: {
         pull::Header h;
         if (!pull::header(cc, h)) return false;
         if (h.kind == pull::Kind::Int) version = h.integer.bits;
         if (h.kind == pull::Kind::Float) version = version_of_double(h.number);
         return msgpack::skip_body(cc, h);
       }
-      case 1: return pull_entries(cc, data.nodes, read_node);
-      case 2: return pull_entries(cc, data.edges, read_edge);
-      case 3: return pull_entries(cc, data.vectors, pull_vector);
-      default: {
+      case kTopNodes: return pull_entries(cc, data.nodes, read_node);
+      case kTopEdges: return pull_entries(cc, data.edges, read_edge);
+      case kTopVectors: return pull_entries(cc, data.vectors, pull_vector);
+      default: {  // kTopPrecision
         pull::Header h;
         if (!pull::header(cc, h)) return false;
         std::string text;
@@ -172,8 +173,8 @@ std::optional<TarnwickError> snapshot_error(std::span<const std::uint8_t> bytes)
     auto m = msgpack::decode_value(vc);
     return m ? std::optional<Msg>(std::move(*m)) : std::nullopt;
   };
-  const auto version = value_at(0);
-  const auto precision = value_at(4);
+  const auto version = value_at(kTopVersion);
+  const auto precision = value_at(kTopPrecision);
   if (auto p = precision_from_msg(version ? &*version : nullptr, precision ? &*precision : nullptr); !p)
     return p.error();
 
@@ -192,9 +193,9 @@ std::optional<TarnwickError> snapshot_error(std::span<const std::uint8_t> bytes)
     }
     return std::nullopt;
   };
-  if (auto e = first_error(1, kNodeShape, false, msg_to_node)) return e;
-  if (auto e = first_error(2, kEdgeShape, false, msg_to_edge)) return e;
-  return first_error(3, kVectorShape, true, msg_vector_f64);
+  if (auto e = first_error(kTopNodes, kNodeShape, false, msg_to_node)) return e;
+  if (auto e = first_error(kTopEdges, kEdgeShape, false, msg_to_edge)) return e;
+  return first_error(kTopVectors, kVectorShape, true, msg_vector_f64);
 }
 
 Result<SnapshotData> decode_snapshot(std::span<const std::uint8_t> bytes) {
