@@ -116,7 +116,7 @@ std::vector<SlotDistance> HnswIndex::search_layer_slots(const PreparedQuery& que
     for (const std::uint32_t n : links->list(c.slot)) {
       if (stored(n) && s.visit(n)) {
         s.batch.push_back(n);
-        prefetch_row(arena_, n);
+        arena_.prefetch(n);
       }
     }
     // The next node to expand is most likely the nearest candidate left; fetch its links now.

@@ -156,12 +156,4 @@ void score_slots(const PreparedQuery& query, const VectorArena& arena, std::span
   }
 }
 
-void prefetch_row(const VectorArena& arena, std::uint32_t slot) {
-  if (arena.precision() == VectorPrecision::Float32) {
-    __builtin_prefetch(arena.row<float>(slot));
-  } else {
-    __builtin_prefetch(arena.row<double>(slot));
-  }
-}
-
 }  // namespace tarnwick

@@ -25,7 +25,4 @@ struct PreparedQuery {
 void score_slots(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
                  double* out);
 
-// Hints the cache to fetch the start of a slot's row.
-void prefetch_row(const VectorArena& arena, std::uint32_t slot);
-
 }  // namespace tarnwick

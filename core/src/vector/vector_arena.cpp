@@ -8,11 +8,30 @@ namespace {
 
 // Dead space is reclaimed once it outweighs the live rows, so moves cost amortised O(1).
 constexpr std::size_t kMinDeadToCompact = 4096;
+constexpr std::size_t kCacheLine = 64;
+// The first lines of a row; the hardware streams in the rest once the kernel walks it, and asking
+// for whole rows of a large batch only fills the miss queue.
+constexpr std::size_t kPrefetchBytes = 4 * kCacheLine;
 
 template <class T>
-void append_converted(std::vector<T>& out, std::span<const double> values) {
-  out.reserve(out.size() + values.size());
-  for (const double v : values) out.push_back(static_cast<T>(v));
+void write_row(T* out, std::span<const double> values) {
+  T* row = out + sizeof(double) / sizeof(T);
+  double sum = 0.0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    row[i] = static_cast<T>(values[i]);
+    // The norm is taken over the stored (possibly rounded) values, as every comparison sees them.
+    const double stored = static_cast<double>(row[i]);
+    sum += stored * stored;
+  }
+  const double norm = std::sqrt(sum);
+  std::memcpy(out, &norm, sizeof norm);
+}
+
+template <class T>
+void append_row_to(std::vector<T>& arena, std::span<const double> values) {
+  const std::size_t at = arena.size();
+  arena.resize(at + sizeof(double) / sizeof(T) + values.size());
+  write_row(arena.data() + at, values);
 }
 
 }  // namespace
@@ -22,13 +41,16 @@ std::size_t VectorArena::stored_values() const {
 }
 
 void VectorArena::append_row(std::uint32_t slot, std::span<const double> values) {
-  offset_[slot] = stored_values();
+  const std::size_t at = stored_values();
+  offset_[slot] = at;
   length_[slot] = values.size();
   ++length_counts_[values.size()];
+  if (slot_count() == 1) stride_length_ = values.size();
+  strided_ = strided_ && values.size() == stride_length_ && at == std::size_t{slot} * (stride_length_ + header());
   if (precision_ == VectorPrecision::Float32) {
-    append_converted(f32_, values);
+    append_row_to(f32_, values);
   } else {
-    append_converted(f64_, values);
+    append_row_to(f64_, values);
   }
 }
 
@@ -36,25 +58,21 @@ void VectorArena::put(std::uint32_t slot, std::span<const double> values) {
   if (slot == slot_count()) {
     offset_.push_back(0);
     length_.push_back(0);
-    norm_.push_back(0.0);
     append_row(slot, values);
-  } else if (length_[slot] == values.size()) {
+    return;
+  }
+  if (length_[slot] == values.size()) {
     if (precision_ == VectorPrecision::Float32) {
-      for (std::size_t i = 0; i < values.size(); ++i) f32_[offset_[slot] + i] = static_cast<float>(values[i]);
+      write_row(f32_.data() + start(slot), values);
     } else {
-      for (std::size_t i = 0; i < values.size(); ++i) f64_[offset_[slot] + i] = values[i];
+      write_row(f64_.data() + start(slot), values);
     }
-  } else {
-    dead_values_ += length_[slot];
-    if (--length_counts_[length_[slot]] == 0) length_counts_.erase(length_[slot]);
-    append_row(slot, values);
+    return;
   }
-  // The norm is taken over the stored (possibly rounded) values, as every comparison sees them.
-  if (precision_ == VectorPrecision::Float32) {
-    norm_[slot] = norm_of(std::span<const float>(row<float>(slot), length_[slot]));
-  } else {
-    norm_[slot] = norm_of(std::span<const double>(row<double>(slot), length_[slot]));
-  }
+  dead_values_ += length_[slot] + header();
+  if (--length_counts_[length_[slot]] == 0) length_counts_.erase(length_[slot]);
+  strided_ = false;
+  append_row(slot, values);
   if (dead_values_ >= kMinDeadToCompact && dead_values_ * 2 > stored_values()) compact();
 }
 
@@ -65,6 +83,19 @@ std::vector<double> VectorArena::to_f64(std::uint32_t slot) const {
   }
   const double* r = row<double>(slot);
   return std::vector<double>(r, r + length_[slot]);
+}
+
+void VectorArena::prefetch(std::uint32_t slot) const {
+  const char* begin;
+  std::size_t bytes;
+  if (precision_ == VectorPrecision::Float32) {
+    begin = reinterpret_cast<const char*>(data<float>() + start(slot));
+    bytes = (length_[slot] + kHeader<float>) * sizeof(float);
+  } else {
+    begin = reinterpret_cast<const char*>(data<double>() + start(slot));
+    bytes = (length_[slot] + kHeader<double>) * sizeof(double);
+  }
+  for (std::size_t at = 0; at < bytes && at < kPrefetchBytes; at += kCacheLine) __builtin_prefetch(begin + at);
 }
 
 void VectorArena::compact() {

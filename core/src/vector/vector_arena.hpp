@@ -1,10 +1,16 @@
 #pragma once
 // The vectors of one index, addressed by dense slot numbers, in one contiguous array of the
-// index precision (float32 halves the bytes a scan reads). Each slot also keeps the root of its
-// element-order sum of squares, so cosine needs only a dot product per comparison.
+// index precision (float32 halves the bytes a scan reads). Each row starts with a header that
+// holds, bit for bit, the root of the row's element-order sum of squares: cosine then needs only a
+// dot product, and the norm arrives in the cache line that the comparison loads anyway.
+//
+// While every row has one length and sits at its slot's place (the usual case: one dimension,
+// rows appended in slot order) a row's address is computed from its slot; otherwise it comes
+// from a per-slot offset.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <span>
 #include <type_traits>
@@ -33,20 +39,43 @@ class VectorArena {
   bool all_of_length(std::size_t n) const {
     return length_counts_.size() == 1 && length_counts_.begin()->first == n;
   }
-  double norm(std::uint32_t slot) const { return norm_[slot]; }
-  const double* norms() const { return norm_.data(); }
   std::vector<double> to_f64(std::uint32_t slot) const;
 
+  // The slot's values.
   template <class T>
   const T* row(std::uint32_t slot) const {
-    if constexpr (std::is_same_v<T, float>) {
-      return f32_.data() + offset_[slot];
-    } else {
-      return f64_.data() + offset_[slot];
-    }
+    return data<T>() + start(slot) + kHeader<T>;
   }
+  // Root of the slot's element-order sum of squares.
+  double norm(std::uint32_t slot) const {
+    double n;
+    if (precision_ == VectorPrecision::Float32) {
+      std::memcpy(&n, data<float>() + start(slot), sizeof n);
+    } else {
+      std::memcpy(&n, data<double>() + start(slot), sizeof n);
+    }
+    return n;
+  }
+  // Asks the cache for the whole row ahead of a comparison.
+  void prefetch(std::uint32_t slot) const;
 
  private:
+  // Header size in elements: one double.
+  template <class T>
+  static constexpr std::size_t kHeader = sizeof(double) / sizeof(T);
+
+  template <class T>
+  const T* data() const {
+    if constexpr (std::is_same_v<T, float>) {
+      return f32_.data();
+    } else {
+      return f64_.data();
+    }
+  }
+  std::size_t header() const { return precision_ == VectorPrecision::Float32 ? kHeader<float> : kHeader<double>; }
+  std::size_t start(std::uint32_t slot) const {
+    return strided_ ? std::size_t{slot} * (stride_length_ + header()) : offset_[slot];
+  }
   std::size_t stored_values() const;
   void append_row(std::uint32_t slot, std::span<const double> values);
   void compact();
@@ -54,11 +83,12 @@ class VectorArena {
   VectorPrecision precision_;
   std::vector<float> f32_;   // used when precision_ is Float32
   std::vector<double> f64_;  // used when precision_ is Float64
-  std::vector<std::size_t> offset_;
+  std::vector<std::size_t> offset_;  // row start by slot, header included
   std::vector<std::size_t> length_;
-  std::vector<double> norm_;
   std::map<std::size_t, std::size_t> length_counts_;  // slots per length
-  std::size_t dead_values_ = 0;  // values no slot points at any more
+  bool strided_ = true;             // every row at slot * (stride_length_ + header)
+  std::size_t stride_length_ = 0;
+  std::size_t dead_values_ = 0;     // values no slot points at any more
 };
 
 }  // namespace tarnwick
