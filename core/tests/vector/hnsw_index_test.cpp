@@ -220,58 +220,65 @@ TEST(HnswIndex, PrecisionChangeRebuildsOrFailsWhole) {
   EXPECT_EQ(narrow.precision(), VectorPrecision::Float32);
 }
 
-// Random additions, updates and removals (some of other lengths, some exact duplicates) on small
-// parameters that prune often, checked step by step against the literal reference: the same
-// graph, the same entry point, the same hits with the same scores.
+// Random additions, updates and removals (some of other lengths, some exact duplicates), checked
+// step by step against the literal reference: the same graph, the same entry point, the same hits
+// with the same scores.
+void check_against_reference(HnswConfig config, std::uint32_t seed, bool float32, int id_pool, int steps) {
+  const bool euclidean = config.distance == DistanceMetric::Euclidean;
+  HnswIndex index = make(config, seed, float32 ? VectorPrecision::Float32 : VectorPrecision::Float64);
+  testing::ReferenceHnsw ref(config.m, config.mmax0, config.ef_construction, euclidean, seed, float32);
+  std::mt19937_64 rng(seed);
+  std::vector<Vec> pool;
+  for (int step = 0; step < steps; ++step) {
+    const std::string id = "id" + std::to_string(rng() % static_cast<std::uint64_t>(id_pool));
+    const auto op = rng() % 10;
+    if (op < 2) {
+      index.remove(id);
+      ref.remove(id);
+    } else {
+      Vec v = (op == 2 && !pool.empty()) ? pool[rng() % pool.size()] : testing::random_vector(rng, op == 3 ? 3 : 4);
+      pool.push_back(v);
+      ASSERT_TRUE(index.add(id, v));
+      ref.add(id, v);
+    }
+    if (step == steps * 2 / 3) {
+      ASSERT_TRUE(index.set_precision(float32 ? VectorPrecision::Float64 : VectorPrecision::Float32));
+      ref.set_precision(!float32);
+    }
+    ASSERT_EQ(index.len(), ref.vectors.size());
+    ASSERT_EQ(index.entry_point(), ref.entry) << "step " << step;
+    ASSERT_EQ(index.max_level(), ref.max_level) << "step " << step;
+  }
+  for (const auto& [id, v] : ref.vectors) {
+    ASSERT_EQ(index.level_of(id), ref.levels[id]);
+    ASSERT_EQ(index.get(id), v);
+    for (int lc = 0; lc <= std::max(ref.max_level, 0) + 1; ++lc) {
+      ASSERT_EQ(index.get_neighbors(id, lc), ref.neighbours(id, lc)) << id << " layer " << lc;
+    }
+  }
+  for (int round = 0; round < 20; ++round) {
+    const Vec q = testing::random_vector(rng, 4);
+    const auto got = index.query_with_ef_search(q, 6, config.ef_search, -1.0);
+    ASSERT_TRUE(got.has_value());
+    const auto want = ref.query(q, 6, config.ef_search, -1.0);
+    ASSERT_EQ(got->size(), want.size());
+    for (std::size_t k = 0; k < want.size(); ++k) {
+      EXPECT_EQ((*got)[k].id, want[k].first);
+      EXPECT_EQ((*got)[k].score, want[k].second);
+    }
+  }
+}
+
 TEST(HnswIndex, MatchesLiteralReference) {
-  for (const bool euclidean : {false, true}) {
+  for (const auto metric : {DistanceMetric::Cosine, DistanceMetric::Euclidean}) {
     for (const bool float32 : {false, true}) {
-      const std::uint32_t seed = euclidean ? 99 : 7;
-      const HnswConfig config{.m = 3, .mmax0 = 5, .ef_construction = 12, .ef_search = 9,
-                              .distance = euclidean ? DistanceMetric::Euclidean : DistanceMetric::Cosine};
-      const auto precision = float32 ? VectorPrecision::Float32 : VectorPrecision::Float64;
-      HnswIndex index = make(config, seed, precision);
-      testing::ReferenceHnsw ref(3, 5, 12, euclidean, seed, float32);
-      std::mt19937_64 rng(seed);
-      std::vector<Vec> pool;
-      for (int step = 0; step < 400; ++step) {
-        const std::string id = "id" + std::to_string(rng() % 90);
-        const auto op = rng() % 10;
-        if (op < 2) {
-          index.remove(id);
-          ref.remove(id);
-        } else {
-          Vec v = (op == 2 && !pool.empty()) ? pool[rng() % pool.size()] : testing::random_vector(rng, op == 3 ? 3 : 4);
-          pool.push_back(v);
-          ASSERT_TRUE(index.add(id, v));
-          ref.add(id, v);
-        }
-        if (step == 250) {
-          ASSERT_TRUE(index.set_precision(float32 ? VectorPrecision::Float64 : VectorPrecision::Float32));
-          ref.set_precision(!float32);
-        }
-        ASSERT_EQ(index.len(), ref.vectors.size());
-        ASSERT_EQ(index.entry_point(), ref.entry) << "step " << step;
-        ASSERT_EQ(index.max_level(), ref.max_level) << "step " << step;
-      }
-      for (const auto& [id, v] : ref.vectors) {
-        ASSERT_EQ(index.level_of(id), ref.levels[id]);
-        ASSERT_EQ(index.get(id), v);
-        for (int lc = 0; lc <= std::max(ref.max_level, 0) + 1; ++lc) {
-          ASSERT_EQ(index.get_neighbors(id, lc), ref.neighbours(id, lc)) << id << " layer " << lc;
-        }
-      }
-      for (int round = 0; round < 20; ++round) {
-        const Vec q = testing::random_vector(rng, 4);
-        const auto got = index.query_with_ef_search(q, 6, 9, -1.0);
-        ASSERT_TRUE(got.has_value());
-        const auto want = ref.query(q, 6, 9, -1.0);
-        ASSERT_EQ(got->size(), want.size());
-        for (std::size_t k = 0; k < want.size(); ++k) {
-          EXPECT_EQ((*got)[k].id, want[k].first);
-          EXPECT_EQ((*got)[k].score, want[k].second);
-        }
-      }
+      const std::uint32_t seed = metric == DistanceMetric::Euclidean ? 99 : 7;
+      // Small lists that prune often, many levels.
+      check_against_reference({.m = 3, .mmax0 = 5, .ef_construction = 12, .ef_search = 9, .distance = metric}, seed,
+                              float32, 90, 300);
+      // Long lists, so that list storage has to grow.
+      check_against_reference({.m = 12, .mmax0 = 24, .ef_construction = 30, .ef_search = 30, .distance = metric},
+                              seed + 1, float32, 150, 200);
     }
   }
 }
@@ -303,7 +310,7 @@ TEST(HnswIndex, RecallAgainstExactIndexAtDefaults) {
     HnswIndex hnsw = make({}, 7, precision);
     ExactIndex exact(DistanceMetric::Cosine, precision);
     std::mt19937_64 rng(11);
-    for (int i = 0; i < 1500; ++i) {
+    for (int i = 0; i < 1000; ++i) {
       const Vec v = testing::uniform_vector(rng, 16);
       ASSERT_TRUE(hnsw.add("n" + std::to_string(i), v));
       ASSERT_TRUE(exact.add("n" + std::to_string(i), v));
