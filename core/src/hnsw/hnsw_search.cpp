@@ -109,18 +109,20 @@ std::vector<SlotDistance> HnswIndex::search_layer_slots(const PreparedQuery& que
   s.candidates.push_back(first);
   s.results.push_back(first);
   const LayerLinks* links = find_layer(lc);
+  // Without removed ids every interned slot is stored and the check can be skipped.
+  const bool all_stored = live_count_ == ids_.size();
   while (!s.candidates.empty() && links != nullptr) {
     const SlotDistance c = heap_pop(s.candidates, nearest_on_top);
     if (c.distance > s.results.front().distance) break;
+    const std::span<const std::uint32_t> neighbours = links->list(c.slot);
+    for (const std::uint32_t n : neighbours) __builtin_prefetch(&s.visited[n]);
     s.batch.clear();
-    for (const std::uint32_t n : links->list(c.slot)) {
-      if (stored(n) && s.visit(n)) {
+    for (const std::uint32_t n : neighbours) {
+      if ((all_stored || stored(n)) && s.visit(n)) {
         s.batch.push_back(n);
         arena_.prefetch(n);
       }
     }
-    // The next node to expand is most likely the nearest candidate left; fetch its links now.
-    if (!s.candidates.empty()) __builtin_prefetch(links->list_address(s.candidates.front().slot));
     s.batch_distances.resize(s.batch.size());
     distances(query, s.batch, s.batch_distances.data());
     for (std::size_t k = 0; k < s.batch.size(); ++k) {
@@ -131,6 +133,8 @@ std::vector<SlotDistance> HnswIndex::search_layer_slots(const PreparedQuery& que
         if (s.results.size() > ef) heap_pop(s.results, furthest_on_top);
       }
     }
+    // The nearest candidate left is the next to expand: fetch its links while the loop turns.
+    if (!s.candidates.empty()) __builtin_prefetch(links->list_address(s.candidates.front().slot));
   }
   std::vector<SlotDistance> found(s.results.begin(), s.results.end());
   stable_sort_by(found, [](const SlotDistance& a, const SlotDistance& b) { return a.distance < b.distance; });

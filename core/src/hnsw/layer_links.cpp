@@ -8,16 +8,6 @@ namespace {
 constexpr std::size_t kInitialStride = 8;
 }
 
-std::span<const std::uint32_t> LayerLinks::list(std::uint32_t slot) const {
-  if (!has_list(slot)) return {};
-  const std::uint32_t row = row_of_[slot];
-  return {links_.data() + std::size_t{row} * stride_, size_[row]};
-}
-
-const std::uint32_t* LayerLinks::list_address(std::uint32_t slot) const {
-  return has_list(slot) ? links_.data() + std::size_t{row_of_[slot]} * stride_ : nullptr;
-}
-
 void LayerLinks::ensure_list(std::uint32_t slot) {
   if (has_list(slot)) return;
   if (slot >= row_of_.size()) row_of_.resize(std::size_t{slot} + 1, kNoRow);

@@ -15,9 +15,15 @@ class LayerLinks {
  public:
   bool has_list(std::uint32_t slot) const { return slot < row_of_.size() && row_of_[slot] != kNoRow; }
   // The slot's list, empty when it has none. Invalidated by any change to the layer.
-  std::span<const std::uint32_t> list(std::uint32_t slot) const;
+  std::span<const std::uint32_t> list(std::uint32_t slot) const {
+    if (!has_list(slot)) return {};
+    const std::uint32_t row = row_of_[slot];
+    return {links_.data() + std::size_t{row} * stride_, size_[row]};
+  }
   // Address of the slot's list for prefetching; null when it has none.
-  const std::uint32_t* list_address(std::uint32_t slot) const;
+  const std::uint32_t* list_address(std::uint32_t slot) const {
+    return has_list(slot) ? links_.data() + std::size_t{row_of_[slot]} * stride_ : nullptr;
+  }
 
   void ensure_list(std::uint32_t slot);
   // Appends target unless the list holds it already; creates the list when missing.
