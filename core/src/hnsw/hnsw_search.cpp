@@ -34,6 +34,9 @@ struct SearchScratch {
   }
 };
 
+// The first lines of each neighbour's row; the kernel fetches the rest of each batch ahead.
+constexpr std::size_t kPrefetchBytes = 256;
+
 SearchScratch& scratch() {
   thread_local SearchScratch s;
   return s;
@@ -120,7 +123,7 @@ std::vector<SlotDistance> HnswIndex::search_layer_slots(const PreparedQuery& que
     for (const std::uint32_t n : neighbours) {
       if ((all_stored || stored(n)) && s.visit(n)) {
         s.batch.push_back(n);
-        arena_.prefetch(n);
+        arena_.prefetch(n, kPrefetchBytes);
       }
     }
     s.batch_distances.resize(s.batch.size());

@@ -53,11 +53,18 @@ template <DistanceMetric M>
 // Sums G groups of four rows over n elements. Four elements of four rows are loaded as rows and
 // transposed (two rounds of pairwise shuffles), so that each lane receives its own row's elements
 // in order.
+// `ahead` (or null) are the rows of the next chunk: each is fetched a cache line at a time, at the
+// pace this chunk's rows are read, so that the requests never pile up.
 template <class Load, DistanceMetric M, std::size_t G, class T>
-[[gnu::always_inline]] inline void sum_rows(const double* q, std::size_t n, const T* const* rows, V4* acc) {
+[[gnu::always_inline]] inline void sum_rows(const double* q, std::size_t n, const T* const* rows,
+                                            const T* const* ahead, V4* acc) {
+  constexpr std::size_t kElementsPerLine = 64 / sizeof(T);
   for (std::size_t g = 0; g < G; ++g) acc[g] = V4{0.0, 0.0, 0.0, 0.0};
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
+    if (ahead != nullptr && i % kElementsPerLine == 0) {
+      for (std::size_t k = 0; k < kMaxRows; ++k) __builtin_prefetch(ahead[k] + i);
+    }
     const V4 q0 = {q[i], q[i], q[i], q[i]};
     const V4 q1 = {q[i + 1], q[i + 1], q[i + 1], q[i + 1]};
     const V4 q2 = {q[i + 2], q[i + 2], q[i + 2], q[i + 2]};
@@ -90,19 +97,28 @@ template <class Load, DistanceMetric M, std::size_t G, class T>
   }
 }
 
+// Scores count (at most kMaxRows) slots; next_count slots follow them.
 template <class Load, DistanceMetric M, class T>
 [[gnu::always_inline]] inline void score_chunk(const PreparedQuery& query, const VectorArena& arena,
-                                               const std::uint32_t* slots, std::size_t count, double* out) {
+                                               const std::uint32_t* slots, std::size_t count, std::size_t next_count,
+                                               double* out) {
   const T* rows[kMaxRows];
   for (std::size_t k = 0; k < kMaxRows; ++k) rows[k] = arena.row<T>(slots[std::min(k, count - 1)]);
+  const T* next_rows[kMaxRows];
+  const T* const* ahead = nullptr;
+  if (next_count > 0) {
+    const std::uint32_t* next = slots + count;
+    for (std::size_t k = 0; k < kMaxRows; ++k) next_rows[k] = arena.row<T>(next[std::min(k, next_count - 1)]);
+    ahead = next_rows;
+  }
   V4 acc[kMaxGroups];
   const double* q = query.values.data();
   const std::size_t n = query.values.size();
   switch ((count + kLanes - 1) / kLanes) {
-    case 1: sum_rows<Load, M, 1>(q, n, rows, acc); break;
-    case 2: sum_rows<Load, M, 2>(q, n, rows, acc); break;
-    case 3: sum_rows<Load, M, 3>(q, n, rows, acc); break;
-    default: sum_rows<Load, M, 4>(q, n, rows, acc); break;
+    case 1: sum_rows<Load, M, 1>(q, n, rows, ahead, acc); break;
+    case 2: sum_rows<Load, M, 2>(q, n, rows, ahead, acc); break;
+    case 3: sum_rows<Load, M, 3>(q, n, rows, ahead, acc); break;
+    default: sum_rows<Load, M, 4>(q, n, rows, ahead, acc); break;
   }
   for (std::size_t k = 0; k < count; ++k) {
     const double sum = acc[k / kLanes][k % kLanes];
@@ -120,10 +136,12 @@ template <class Load, class T>
                                              std::span<const std::uint32_t> slots, double* out) {
   for (std::size_t start = 0; start < slots.size(); start += kMaxRows) {
     const std::size_t count = std::min(kMaxRows, slots.size() - start);
+    const std::size_t next_count = std::min(kMaxRows, slots.size() - start - count);
     if (query.metric == DistanceMetric::Cosine) {
-      score_chunk<Load, DistanceMetric::Cosine, T>(query, arena, slots.data() + start, count, out + start);
+      score_chunk<Load, DistanceMetric::Cosine, T>(query, arena, slots.data() + start, count, next_count, out + start);
     } else {
-      score_chunk<Load, DistanceMetric::Euclidean, T>(query, arena, slots.data() + start, count, out + start);
+      score_chunk<Load, DistanceMetric::Euclidean, T>(query, arena, slots.data() + start, count, next_count,
+                                                      out + start);
     }
   }
 }

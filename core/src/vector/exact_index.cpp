@@ -11,7 +11,7 @@ namespace tarnwick {
 namespace {
 
 // Entries are scored this many at a time, then fed to the heap in entry order.
-constexpr std::size_t kScanChunk = 256;
+constexpr std::size_t kScanChunk = 1024;
 
 struct HeapItem {
   double score;

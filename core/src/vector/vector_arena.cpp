@@ -9,9 +9,6 @@ namespace {
 // Dead space is reclaimed once it outweighs the live rows, so moves cost amortised O(1).
 constexpr std::size_t kMinDeadToCompact = 4096;
 constexpr std::size_t kCacheLine = 64;
-// The first lines of a row; the hardware streams in the rest once the kernel walks it, and asking
-// for whole rows of a large batch only fills the miss queue.
-constexpr std::size_t kPrefetchBytes = 4 * kCacheLine;
 
 template <class T>
 void write_row(T* out, std::span<const double> values) {
@@ -85,7 +82,7 @@ std::vector<double> VectorArena::to_f64(std::uint32_t slot) const {
   return std::vector<double>(r, r + length_[slot]);
 }
 
-void VectorArena::prefetch(std::uint32_t slot) const {
+void VectorArena::prefetch(std::uint32_t slot, std::size_t max_bytes) const {
   const char* begin;
   std::size_t bytes;
   if (precision_ == VectorPrecision::Float32) {
@@ -95,7 +92,7 @@ void VectorArena::prefetch(std::uint32_t slot) const {
     begin = reinterpret_cast<const char*>(data<double>() + start(slot));
     bytes = (length_[slot] + kHeader<double>) * sizeof(double);
   }
-  for (std::size_t at = 0; at < bytes && at < kPrefetchBytes; at += kCacheLine) __builtin_prefetch(begin + at);
+  for (std::size_t at = 0; at < bytes && at < max_bytes; at += kCacheLine) __builtin_prefetch(begin + at);
 }
 
 void VectorArena::compact() {

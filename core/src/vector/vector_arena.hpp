@@ -56,8 +56,8 @@ class VectorArena {
     }
     return n;
   }
-  // Asks the cache for the whole row ahead of a comparison.
-  void prefetch(std::uint32_t slot) const;
+  // Asks the cache for the first bytes of a row (at most max_bytes, header included).
+  void prefetch(std::uint32_t slot, std::size_t max_bytes) const;
 
  private:
   // Header size in elements: one double.
