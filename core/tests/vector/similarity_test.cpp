@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "reference.hpp"
+#include "vector/batch_kernel.hpp"
 #include "vector/batch_scoring.hpp"
 #include "vector/stored_vector.hpp"
 
@@ -64,7 +65,8 @@ TEST(StoredVector, PrecisionRoundsAndWidens) {
 
 // The batch kernels score up to sixteen rows side by side; every score must equal the
 // one-at-a-time arithmetic to the bit, for every length (blocks of four plus a tail) and every
-// number of rows (partly filled groups).
+// number of rows (partly filled groups). Both the kernel this CPU runs and the portable build of
+// the same kernel (this file's own copy, for CPUs without AVX2) are checked.
 TEST(BatchScoring, MatchesElementOrderArithmeticBitForBit) {
   std::mt19937_64 rng(42);
   for (const auto precision : {VectorPrecision::Float64, VectorPrecision::Float32}) {
@@ -85,12 +87,18 @@ TEST(BatchScoring, MatchesElementOrderArithmeticBitForBit) {
         for (std::size_t count = 1; count <= rows.size(); count += 3) {
           std::vector<std::uint32_t> slots;
           for (std::size_t k = 0; k < count; ++k) slots.push_back(static_cast<std::uint32_t>((k * 7) % rows.size()));
-          std::vector<double> out(count);
+          std::vector<double> out(count), portable(count);
           score_slots(prepared, arena, slots, out.data());
+          if (f32) {
+            score_all<PortableLoad, float>(prepared, arena, slots, portable.data());
+          } else {
+            score_all<PortableLoad, double>(prepared, arena, slots, portable.data());
+          }
           for (std::size_t k = 0; k < count; ++k) {
             const double expected =
                 ref_similarity(q, testing::widen(rows[slots[k]], f32), metric == DistanceMetric::Euclidean);
             ASSERT_EQ(out[k], expected) << "n=" << n << " count=" << count << " k=" << k;
+            ASSERT_EQ(portable[k], expected) << "n=" << n << " count=" << count << " k=" << k;
           }
         }
       }
