@@ -38,7 +38,11 @@ std::uint32_t HnswIndex::intern(std::string_view id) {
 }
 
 LayerLinks& HnswIndex::layer(std::uint32_t lc) {
-  if (lc >= layers_.size()) layers_.resize(std::size_t{lc} + 1);
+  while (layers_.size() <= lc) {
+    const std::uint64_t kept = links_kept(static_cast<std::uint32_t>(layers_.size()));
+    const std::uint64_t longest = kept == UINT64_MAX ? kept : kept + 1;
+    layers_.emplace_back(static_cast<std::size_t>(std::min<std::uint64_t>(longest, SIZE_MAX)));
+  }
   return layers_[lc];
 }
 

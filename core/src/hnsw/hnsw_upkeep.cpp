@@ -65,7 +65,7 @@ void HnswIndex::trim_top_layers() {
     const auto top = static_cast<std::size_t>(max_level_);
     if (top < layers_.size()) {
       if (layers_[top].list_count() != 0) return;
-      layers_.resize(top);
+      layers_.erase(layers_.begin() + static_cast<std::ptrdiff_t>(top), layers_.end());
     }
     --max_level_;
   }

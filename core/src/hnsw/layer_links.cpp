@@ -26,8 +26,8 @@ void LayerLinks::ensure_list(std::uint32_t slot) {
 }
 
 void LayerLinks::grow_stride(std::size_t needed) {
-  const std::size_t stride = std::max({needed, kInitialStride, stride_ * 2});
-  std::vector<std::uint32_t> links(size_.size() * stride);
+  const std::size_t stride = std::max(needed, std::min(std::max(kInitialStride, stride_ * 2), max_length_));
+  decltype(links_) links(size_.size() * stride);
   for (std::size_t row = 0; row < size_.size(); ++row) {
     std::copy_n(links_.data() + row * stride_, size_[row], links.data() + row * stride);
   }

@@ -9,10 +9,16 @@
 #include <span>
 #include <vector>
 
+#include "vector/huge_page_allocator.hpp"
+
 namespace tarnwick {
 
 class LayerLinks {
  public:
+  // Lists never grow beyond max_length (the layer's link count plus one, before pruning), so the
+  // stride stops there.
+  explicit LayerLinks(std::size_t max_length) : max_length_(max_length) {}
+
   bool has_list(std::uint32_t slot) const { return slot < row_of_.size() && row_of_[slot] != kNoRow; }
   // The slot's list, empty when it has none. Invalidated by any change to the layer.
   std::span<const std::uint32_t> list(std::uint32_t slot) const {
@@ -46,8 +52,9 @@ class LayerLinks {
 
   std::vector<std::uint32_t> row_of_;  // by slot
   std::vector<std::uint32_t> size_;    // by row
-  std::vector<std::uint32_t> links_;   // rows of stride_ entries
+  std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>> links_;  // rows of stride_ entries
   std::vector<std::uint32_t> free_rows_;
+  std::size_t max_length_;
   std::size_t stride_ = 0;
   std::size_t lists_ = 0;
 };

@@ -24,8 +24,9 @@ void write_row(T* out, std::span<const double> values) {
   std::memcpy(out, &norm, sizeof norm);
 }
 
-template <class T>
-void append_row_to(std::vector<T>& arena, std::span<const double> values) {
+template <class Vector>
+void append_row_to(Vector& arena, std::span<const double> values) {
+  using T = typename Vector::value_type;
   const std::size_t at = arena.size();
   arena.resize(at + sizeof(double) / sizeof(T) + values.size());
   write_row(arena.data() + at, values);

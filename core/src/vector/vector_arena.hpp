@@ -16,6 +16,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "vector/huge_page_allocator.hpp"
 #include "vector/vector_precision.hpp"
 
 namespace tarnwick {
@@ -81,8 +82,8 @@ class VectorArena {
   void compact();
 
   VectorPrecision precision_;
-  std::vector<float> f32_;   // used when precision_ is Float32
-  std::vector<double> f64_;  // used when precision_ is Float64
+  std::vector<float, HugePageAllocator<float>> f32_;    // used when precision_ is Float32
+  std::vector<double, HugePageAllocator<double>> f64_;  // used when precision_ is Float64
   std::vector<std::size_t> offset_;  // row start by slot, header included
   std::vector<std::size_t> length_;
   std::map<std::size_t, std::size_t> length_counts_;  // slots per length
