@@ -187,6 +187,23 @@ TEST(HnswIndex, UpdateInTwoNodeIndexKeepsTheGraphConnected) {
   EXPECT_EQ(hit_ids(index.query_with_ef_search(Vec{0, 1}, 5, 5, 0.0)), (Ids{"b", "a"}));
 }
 
+// A change of precision re-adds every node, drawing a new level for each; keeping the precision
+// draws nothing.
+TEST(HnswIndex, PrecisionChangeDrawsOneLevelPerNode) {
+  std::uint64_t state = 7;
+  std::vector<std::uint32_t> levels;  // m = 2: level = floor(-log2(r))
+  for (int i = 0; i < 4; ++i) levels.push_back(std::uint32_t(std::floor(-std::log2(testing::ReferenceHnsw::draw(state)))));
+  HnswIndex index = make({.m = 2});
+  ASSERT_TRUE(index.add("a", Vec{1, 2}));
+  EXPECT_EQ(index.level_of("a"), levels[0]);
+  ASSERT_TRUE(index.set_precision(VectorPrecision::Float64));
+  ASSERT_TRUE(index.add("b", Vec{2, 1}));
+  EXPECT_EQ(index.level_of("b"), levels[1]);
+  ASSERT_TRUE(index.set_precision(VectorPrecision::Float32));
+  EXPECT_EQ(index.level_of("a"), levels[2]);
+  EXPECT_EQ(index.level_of("b"), levels[3]);
+}
+
 TEST(HnswIndex, PrecisionChangeRebuildsOrFailsWhole) {
   HnswIndex index = make({.m = kFlat});
   ASSERT_TRUE(index.add("a", Vec{0.1, 1}));
