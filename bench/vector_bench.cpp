@@ -1,5 +1,7 @@
 // Vector index benchmarks: similarity kernels, brute-force queries and HNSW build and query.
 // Run on demand: build with -DTARNWICK_BUILD_BENCH=ON -DCMAKE_BUILD_TYPE=Release.
+// The corpus is 100k standard normal vectors of 128 dimensions, a hard case for graph search:
+// recall is far lower than on clustered data at the same ef.
 
 #include <benchmark/benchmark.h>
 
