@@ -3,6 +3,8 @@
 # whatever is already there.
 set -euo pipefail
 PYTHON=${PYTHON:-python3}
+# A distribution's own Python may refuse pip installs unless told this is intended.
+export PIP_BREAK_SYSTEM_PACKAGES=1
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 have_boost_json() {
