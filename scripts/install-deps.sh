@@ -4,7 +4,7 @@
 set -euo pipefail
 PYTHON=${PYTHON:-python3}
 # A distribution's own Python may refuse pip installs unless told this is intended.
-export PIP_BREAK_SYSTEM_PACKAGES=1
+export PIP_BREAK_SYSTEM_PACKAGES=1 PIP_ROOT_USER_ACTION=ignore
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 have_boost_json() {
