@@ -30,7 +30,7 @@ class HugePageAllocator {
     } else {
       p = std::malloc(bytes);
     }
-    if (p == nullptr) throw std::bad_alloc();
+    if (p == nullptr) throw std::bad_alloc();  // out of memory, as std::allocator reports it
     return static_cast<T*>(p);
   }
   void deallocate(T* p, std::size_t) { std::free(p); }
