@@ -28,7 +28,7 @@ class HugePageAllocator {
       p = std::aligned_alloc(kHugePage, rounded);
       if (p != nullptr) madvise(p, rounded, MADV_HUGEPAGE);  // a hint: failure changes nothing
     } else {
-      p = std::malloc(bytes);
+      p = std::malloc(bytes == 0 ? 1 : bytes);  // malloc(0) may return null
     }
     if (p == nullptr) throw std::bad_alloc();  // out of memory, as std::allocator reports it
     return static_cast<T*>(p);
