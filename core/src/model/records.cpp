@@ -60,20 +60,33 @@ ReadResult<ContextActivation> ContextActivation::deserialize(json::Value& v) {
   return read_record(v, kSpec);
 }
 
+std::size_t ContextMap::position(std::string_view key) const {
+  if (index_) {
+    const auto it = index_->find(key);
+    return it == index_->end() ? entries_.size() : it->second;
+  }
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].first == key) return i;
+  return entries_.size();
+}
+
 void ContextMap::set(std::string key, ContextActivation value) {
-  for (auto& [k, a] : entries_) {
-    if (k == key) {
-      a = value;
-      return;
-    }
+  if (const std::size_t i = position(key); i < entries_.size()) {
+    entries_[i].second = value;
+    return;
   }
   entries_.emplace_back(std::move(key), value);
+  if (index_) {
+    index_->emplace(entries_.back().first, entries_.size() - 1);
+  } else if (entries_.size() == kIndexedFrom) {
+    index_.emplace();
+    for (std::size_t i = 0; i < entries_.size(); ++i) index_->emplace(entries_[i].first, i);
+  }
 }
 
 const ContextActivation* ContextMap::find(std::string_view key) const {
-  for (const auto& [k, a] : entries_)
-    if (k == key) return &a;
-  return nullptr;
+  const std::size_t i = position(key);
+  return i < entries_.size() ? &entries_[i].second : nullptr;
 }
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "json/json.hpp"
 #include "model/reader.hpp"
+#include "model/seeded_hash.hpp"
 
 namespace tarnwick {
 
@@ -42,10 +43,17 @@ class ContextMap {
   const std::vector<Entry>& entries() const { return entries_; }
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
-  friend bool operator==(const ContextMap&, const ContextMap&) = default;
+  friend bool operator==(const ContextMap& a, const ContextMap& b) { return a.entries_ == b.entries_; }
 
  private:
+  // A few contexts are found by scanning; from this many on, a seeded index keeps a caller's
+  // thousands of contexts from costing a scan per key. Small maps draw no hash key at all.
+  static constexpr std::size_t kIndexedFrom = 16;
+
+  std::size_t position(std::string_view key) const;  // entries_.size() when absent
+
   std::vector<Entry> entries_;
+  std::optional<TextMap<std::size_t>> index_;  // key -> position in entries_
 };
 
 struct NodeActivation {

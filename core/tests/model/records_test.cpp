@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "json/json.hpp"
@@ -69,6 +70,35 @@ TEST(ActivationSerialize, OptionalTailAndContext) {
             R"("home":{"score":0.5,"lastMeaningfulActivation":4}}})");
   a.context = ContextMap{};
   EXPECT_EQ(keys_of(a.serialize()).substr(keys_of(a.serialize()).size() - 8), "context,");
+}
+
+TEST(ContextMapSet, LaterValueWinsAtTheFirstPlaceInSmallAndLargeMaps) {
+  // Reference: a plain list searched from the front.
+  std::vector<std::pair<std::string, ContextActivation>> expected;
+  ContextMap map;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 40; i += round + 1) {
+      const std::string key = "ctx" + std::to_string(i);
+      const ContextActivation value{0.01 * i, round};
+      auto it = std::find_if(expected.begin(), expected.end(), [&](const auto& e) { return e.first == key; });
+      if (it == expected.end()) expected.emplace_back(key, value);
+      else it->second = value;
+      map.set(key, value);
+      ASSERT_EQ(map.entries(), expected) << key;
+    }
+  }
+  for (const auto& [key, value] : expected) EXPECT_EQ(*map.find(key), value) << key;
+  EXPECT_EQ(map.find("ctx40"), nullptr);
+  EXPECT_EQ(map.find("ctx"), nullptr);
+
+  ContextMap copy = map;
+  copy.set("ctx3", ContextActivation{0.5, 99});
+  copy.set("new", ContextActivation{0.5, 100});
+  EXPECT_EQ(copy.find("ctx3")->last_meaningful_activation, 99);
+  EXPECT_EQ(*map.find("ctx3"), expected[3].second);
+  EXPECT_EQ(map.find("new"), nullptr);
+  EXPECT_EQ(copy.entries().back().first, "new");
+  EXPECT_NE(copy, map);
 }
 
 TEST(EdgeSerialize, AllSevenKeysWithNullData) {
