@@ -12,8 +12,16 @@ have_boost_json() {
     [ "$(sed -n 's/^#define BOOST_VERSION \([0-9]*\).*/\1/p' /usr/include/boost/version.hpp)" -ge 108100 ]
 }
 
+# A distribution's own Python ships its C headers (and the library to embed it) separately.
+have_python_headers() {
+  "$PYTHON" -c 'import os, sysconfig
+raise SystemExit(not os.path.isfile(os.path.join(sysconfig.get_paths()["include"], "Python.h")))'
+}
+python_dev_package() { "$PYTHON" -c 'import sys; print("python%d.%d-dev" % sys.version_info[:2])'; }
+
 packages=()
 command -v g++ >/dev/null || packages+=(g++)
+have_python_headers || packages+=("$(python_dev_package)")
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 have_boost_json || packages+=(boost)
 if [ ${#packages[@]} -gt 0 ]; then
