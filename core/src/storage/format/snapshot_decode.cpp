@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "storage/format/numbers.hpp"
 #include "storage/format/precision.hpp"
 #include "storage/format/pull.hpp"
@@ -69,13 +71,20 @@ constexpr std::string_view kVectorShape = "vector entry must be [id, array]";
 
 // ---- pull ----
 
+// The fewest bytes a readable entry takes: [id, record], the record with only its required keys
+// and every text empty. Reserving no more entries than could follow keeps a claimed count from
+// costing far more memory than the file's size, records being much larger than their bytes.
+constexpr std::size_t kMinNodeEntryBytes = 36;  // "id", "type", "insertedAt", "updatedAt"
+constexpr std::size_t kMinEdgeEntryBytes = 40;  // "id", "source", "target", "type", "createdAt"
+constexpr std::size_t kMinVectorEntryBytes = 3;  // [id, []]
+
 template <class T, class ReadRecord>
-bool pull_entries(pull::Cursor& c, std::vector<std::pair<std::string, T>>& out,
+bool pull_entries(pull::Cursor& c, std::size_t min_entry_bytes, std::vector<std::pair<std::string, T>>& out,
                   ReadRecord read_record) {
   pull::Header list;
   if (!pull::header(c, list)) return false;
   if (list.kind != pull::Kind::Array) return msgpack::skip_body(c, list);
-  out.reserve(pull::reserve_bound(list.length, c));
+  out.reserve(std::min(pull::reserve_bound(list.length, c), c.remaining() / min_entry_bytes));
   ++c.depth;
   for (std::uint64_t i = 0; i < list.length; ++i) {
     pull::Header entry, id;
@@ -129,9 +138,9 @@ std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes) {
         if (h.kind == pull::Kind::Float) version = version_of_double(h.number);
         return msgpack::skip_body(cc, h);
       }
-      case kTopNodes: return pull_entries(cc, data.nodes, read_node);
-      case kTopEdges: return pull_entries(cc, data.edges, read_edge);
-      case kTopVectors: return pull_entries(cc, data.vectors, pull_vector);
+      case kTopNodes: return pull_entries(cc, kMinNodeEntryBytes, data.nodes, read_node);
+      case kTopEdges: return pull_entries(cc, kMinEdgeEntryBytes, data.edges, read_edge);
+      case kTopVectors: return pull_entries(cc, kMinVectorEntryBytes, data.vectors, pull_vector);
       default: {  // kTopPrecision
         pull::Header h;
         if (!pull::header(cc, h)) return false;
