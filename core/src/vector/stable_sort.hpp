@@ -1,7 +1,9 @@
 #pragma once
 // A stable merge sort that stays well defined for any `before` relation, NaN comparisons
-// included: an element moves ahead of an earlier one only when before(later, earlier) holds.
-// (std::stable_sort requires a strict weak order, which float comparisons with NaN are not.)
+// included (std::stable_sort requires a strict weak order, which float comparisons with NaN are
+// not). Under a strict weak order the result is the one every stable sort gives. Where a NaN makes
+// the relation inconsistent the result is still deterministic, but it follows the merge pattern:
+// an item can pass an earlier one that it was never compared with (a NaN among them included).
 
 #include <algorithm>
 #include <cstddef>
