@@ -1,7 +1,6 @@
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/value_stack.hpp>
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -86,46 +85,9 @@ std::string message_for(const bj::error_code& ec) {
   return ec.message();
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+}  // namespace
 
-// Boost refuses an exponent beyond the int range even where the number is plainly zero: a zero
-// mantissa, or a negative exponent larger than the text's every digit plus the double range.
-// Those numbers are rewritten as a zero of the same sign and length, so offsets stay true.
-std::string zero_vast_exponents(std::string_view text) {
-  const std::uint64_t vast = text.size() + 400;
-  std::string out(text);
-  const std::size_t n = out.size();
-  std::size_t i = 0;
-  while (i < n) {
-    if (out[i] == '"') {
-      for (++i; i < n && out[i] != '"'; ++i)
-        if (out[i] == '\\') ++i;
-      ++i;
-      continue;
-    }
-    if (out[i] != '-' && !is_digit(out[i])) {
-      ++i;
-      continue;
-    }
-    const std::size_t start = i;
-    bool nonzero = false;
-    for (i += out[i] == '-'; i < n && (is_digit(out[i]) || out[i] == '.'); ++i)
-      nonzero |= out[i] > '0' && out[i] <= '9';
-    if (i == n || (out[i] != 'e' && out[i] != 'E')) continue;
-    ++i;
-    const bool negative = i < n && out[i] == '-';
-    if (i < n && (out[i] == '-' || out[i] == '+')) ++i;
-    std::uint64_t exponent = 0;
-    for (; i < n && is_digit(out[i]); ++i)
-      exponent = std::min<std::uint64_t>(exponent * 10 + static_cast<std::uint64_t>(out[i] - '0'), vast + 1);
-    if (exponent <= vast || (nonzero && !negative)) continue;
-    const std::size_t zero_at = start + (out[start] == '-');
-    out.replace(zero_at, i - zero_at, "0e" + std::string(i - zero_at - 2, '0'));
-  }
-  return out;
-}
-
-std::expected<Value, ParseError> parse_once(std::string_view text) {
+std::expected<Value, ParseError> parse(std::string_view text) {
   bj::parse_options options;
   options.max_depth = kMaxParseDepth;
   bj::basic_parser<Handler> parser(options);
@@ -135,17 +97,6 @@ std::expected<Value, ParseError> parse_once(std::string_view text) {
   if (!ec && used < text.size()) ec = bj::error::extra_data;
   if (ec) return std::unexpected(ParseError{message_for(ec), used});
   return parser.handler().stack.release();
-}
-
-}  // namespace
-
-std::expected<Value, ParseError> parse(std::string_view text) {
-  auto parsed = parse_once(text);
-  if (!parsed && parsed.error().message == message_for(bj::error::exponent_overflow)) {
-    const std::string zeroed = zero_vast_exponents(text);
-    if (zeroed != text) return parse_once(zeroed);
-  }
-  return parsed;
 }
 
 Position position_of(std::string_view text, std::size_t offset) {
