@@ -20,13 +20,33 @@ std::size_t g_largest = 0;
 
 }  // namespace
 
-void* operator new(std::size_t n) {
+namespace {
+
+void* counted_malloc(std::size_t n) noexcept {
   if (g_measuring && n > g_largest) g_largest = n;
-  if (void* p = std::malloc(n ? n : 1)) return p;
+  return std::malloc(n ? n : 1);
+}
+
+}  // namespace
+
+// Every unaligned form is replaced, so that each allocation is paired with free, also under the
+// address sanitizer, which checks that allocation and release functions match.
+void* operator new(std::size_t n) {
+  if (void* p = counted_malloc(n)) return p;
   throw std::bad_alloc();
 }
+void* operator new[](std::size_t n) { return operator new(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return counted_malloc(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return counted_malloc(n); }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"  // these deletes pair with the news above
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace tarnwick::format {
 namespace {
@@ -78,9 +98,9 @@ TEST(DecoderAllocation, ClaimedCountsReserveLittleMoreThanTheInput) {
   Bytes body = hex("83 a4 6b696e64 a9 707574566563746f72 a2 6964 a1 76 a6 766563746f72");
   body.insert(body.end(), claims_many.begin(), claims_many.end());
   body = padded(body, 4096);
-  Bytes log = {static_cast<std::uint8_t>(body.size() >> 24), static_cast<std::uint8_t>(body.size() >> 16),
-               static_cast<std::uint8_t>(body.size() >> 8), static_cast<std::uint8_t>(body.size())};
-  log.insert(log.end(), body.begin(), body.end());
+  Bytes log(4 + body.size());
+  for (std::size_t i = 0; i < 4; ++i) log[i] = static_cast<std::uint8_t>(body.size() >> (24 - 8 * i));
+  std::copy(body.begin(), body.end(), log.begin() + 4);
   EXPECT_LE(largest_allocation([&] { EXPECT_TRUE(decode_wal(log).entries.empty()); }), kFactor * log.size());
 }
 
