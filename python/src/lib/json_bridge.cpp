@@ -115,11 +115,15 @@ class ToJson {
   }
 
  private:
+  // Each level also counts against the interpreter's recursion limit: a number's `__float__`
+  // may start another conversion, and only that limit bounds the stack such rounds take.
   PyResult<json::Value> nested(PyResult<json::Value> (ToJson::*read)(PyObject*), PyObject* object) {
     if (depth_ == kMaxConvertDepth) return raise(ExceptionKind::TarnwickValueError, kTooDeep);
+    if (Py_EnterRecursiveCall(" while converting a value") != 0) return error_set();
     ++depth_;
     auto value = (this->*read)(object);
     --depth_;
+    Py_LeaveRecursiveCall();
     return value;
   }
 

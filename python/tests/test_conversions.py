@@ -1,0 +1,32 @@
+"""Value conversions entered again from Python code that runs inside a conversion."""
+
+import subprocess
+import sys
+import textwrap
+
+
+def test_a_conversion_re_entered_from_deep_inside_a_value_ends_in_an_error_not_a_crash():
+    # The number sits under 97 lists and starts the same conversion again, so every round holds
+    # a full nesting of conversion frames; the rounds must end at the interpreter's recursion
+    # limit, not at the end of the stack. Run apart: the fault this guards against kills the process.
+    script = textwrap.dedent("""
+        import tarnwick._core as core
+
+        def buried(value):
+            for _ in range(97):
+                value = [value]
+            return value
+
+        class Again:
+            def __float__(self):
+                core.execute_query_plan([], [], {"x": buried(Again())})
+                return 1.0
+
+        try:
+            core.execute_query_plan([], [], {"x": buried(Again())})
+        except core.TarnwickValueError as e:
+            print(e.args)
+    """)
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout == "('value is not JSON-compatible',)\n"
