@@ -165,17 +165,6 @@ PyResult<std::uint32_t> u32_arg(PyObject* value, const char* parameter) {
   return static_cast<std::uint32_t>(*n);
 }
 
-PyResult<std::int64_t> i64_arg(PyObject* value, const char* parameter) {
-  auto index = checked(PyNumber_Index(value));
-  if (!index) {
-    name_type_error(parameter);
-    return error_set();
-  }
-  const long long n = PyLong_AsLongLong(index->get());
-  if (n == -1 && PyErr_Occurred()) return error_set();
-  return static_cast<std::int64_t>(n);
-}
-
 PyResult<double> f64_arg(PyObject* value, const char* parameter) {
   const double d = PyFloat_AsDouble(value);
   if (d == -1.0 && PyErr_Occurred()) {

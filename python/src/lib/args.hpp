@@ -68,7 +68,6 @@ void name_type_error(const char* parameter);
 PyResult<std::string_view> str_arg(PyObject* value, const char* parameter);
 PyResult<std::uint64_t> u64_arg(PyObject* value, const char* parameter);
 PyResult<std::uint32_t> u32_arg(PyObject* value, const char* parameter);
-PyResult<std::int64_t> i64_arg(PyObject* value, const char* parameter);
 PyResult<double> f64_arg(PyObject* value, const char* parameter);
 // A sequence that is not a str, read by iteration into its items, unconverted or as str.
 PyResult<std::vector<PyRef>> list_arg(PyObject* value, const char* parameter);
