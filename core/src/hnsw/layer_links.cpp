@@ -1,6 +1,7 @@
 #include "hnsw/layer_links.hpp"
 
 #include <algorithm>
+#include <cassert>
 
 namespace tarnwick {
 
@@ -26,7 +27,10 @@ void LayerLinks::ensure_list(std::uint32_t slot) {
 }
 
 void LayerLinks::grow_stride(std::size_t needed) {
-  const std::size_t stride = std::max(needed, std::min(std::max(kInitialStride, stride_ * 2), max_length_));
+  // Long lists appear only once the stride has stopped growing, so every row is inline here.
+  assert(needed <= kMaxStride && long_lists_.empty());
+  const std::size_t stride =
+      std::max(needed, std::min({std::max(kInitialStride, stride_ * 2), max_length_, kMaxStride}));
   decltype(links_) links(size_.size() * stride);
   for (std::size_t row = 0; row < size_.size(); ++row) {
     std::copy_n(links_.data() + row * stride_, size_[row], links.data() + row * stride);
@@ -41,15 +45,26 @@ void LayerLinks::append_unique(std::uint32_t slot, std::uint32_t target) {
   const std::uint32_t n = size_[row];
   const std::uint32_t* begin = row_data(row);
   if (std::find(begin, begin + n, target) != begin + n) return;
-  if (n == stride_) grow_stride(std::size_t{n} + 1);
-  row_data(row)[n] = target;
+  if (n == stride_ && stride_ < kMaxStride) grow_stride(std::size_t{n} + 1);
+  if (n < stride_) {
+    inline_row(row)[n] = target;
+  } else {
+    std::vector<std::uint32_t>& long_list = long_lists_[row];
+    if (n == stride_) long_list.assign(inline_row(row), inline_row(row) + n);
+    long_list.push_back(target);
+  }
   size_[row] = n + 1;
 }
 
 void LayerLinks::assign(std::uint32_t slot, std::span<const std::uint32_t> targets) {
   const std::uint32_t row = row_of_[slot];
-  if (targets.size() > stride_) grow_stride(targets.size());
-  std::copy(targets.begin(), targets.end(), row_data(row));
+  if (targets.size() > stride_ && stride_ < kMaxStride) grow_stride(std::min(targets.size(), kMaxStride));
+  if (targets.size() <= stride_) {
+    std::copy(targets.begin(), targets.end(), inline_row(row));
+    long_lists_.erase(row);
+  } else {
+    long_lists_[row].assign(targets.begin(), targets.end());
+  }
   size_[row] = static_cast<std::uint32_t>(targets.size());
 }
 
@@ -57,6 +72,7 @@ void LayerLinks::erase_list(std::uint32_t slot) {
   if (!has_list(slot)) return;
   const std::uint32_t row = row_of_[slot];
   size_[row] = 0;
+  long_lists_.erase(row);
   free_rows_.push_back(row);
   row_of_[slot] = kNoRow;
   --lists_;
@@ -65,8 +81,18 @@ void LayerLinks::erase_list(std::uint32_t slot) {
 void LayerLinks::remove_target(std::uint32_t slot, std::uint32_t target) {
   if (!has_list(slot)) return;
   const std::uint32_t row = row_of_[slot];
-  std::uint32_t* begin = row_data(row);
-  size_[row] = static_cast<std::uint32_t>(std::remove(begin, begin + size_[row], target) - begin);
+  if (size_[row] <= stride_) {
+    std::uint32_t* begin = inline_row(row);
+    size_[row] = static_cast<std::uint32_t>(std::remove(begin, begin + size_[row], target) - begin);
+    return;
+  }
+  const auto long_list = long_lists_.find(row);
+  std::erase(long_list->second, target);
+  size_[row] = static_cast<std::uint32_t>(long_list->second.size());
+  if (size_[row] <= stride_) {
+    std::copy(long_list->second.begin(), long_list->second.end(), inline_row(row));
+    long_lists_.erase(long_list);
+  }
 }
 
 std::vector<std::uint32_t> LayerLinks::slots_with_lists() const {
@@ -75,6 +101,12 @@ std::vector<std::uint32_t> LayerLinks::slots_with_lists() const {
     if (row_of_[slot] != kNoRow) slots.push_back(slot);
   }
   return slots;
+}
+
+std::size_t LayerLinks::held_entries() const {
+  std::size_t held = links_.size();
+  for (const auto& [row, long_list] : long_lists_) held += long_list.size();
+  return held;
 }
 
 }  // namespace tarnwick
