@@ -11,13 +11,8 @@ namespace tarnwick::format {
 namespace {
 
 using msgpack::Msg;
+using test::encode_tree;
 using test::hex;
-
-Bytes encode_tree(const Msg& m) {
-  msgpack::Writer w;
-  msgpack::encode(m, w);
-  return std::move(w).finish().value();
-}
 
 // The node map both ways; they must agree to the byte.
 Bytes node_bytes(const Node& n, VectorPrecision p = VectorPrecision::Float64) {

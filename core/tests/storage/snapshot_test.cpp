@@ -9,13 +9,8 @@ namespace tarnwick::format {
 namespace {
 
 using msgpack::Msg;
+using test::encode_tree;
 using test::hex;
-
-Bytes encode_tree(const Msg& m) {
-  msgpack::Writer w;
-  msgpack::encode(m, w);
-  return std::move(w).finish().value();
-}
 
 // decode_snapshot, checked against the tree path alone and the pull path alone.
 Result<SnapshotData> decode_checked(const Bytes& bytes) {

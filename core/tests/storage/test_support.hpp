@@ -1,5 +1,5 @@
 #pragma once
-// Shared by the storage tests: byte strings written as hex, and seeded random records.
+// Shared by the storage tests: byte strings written as hex, tree encoding, seeded random records.
 
 #include <cstdint>
 #include <random>
@@ -8,6 +8,7 @@
 
 #include "model/records.hpp"
 #include "storage/msgpack/bytes.hpp"
+#include "storage/msgpack/encode.hpp"
 
 namespace tarnwick::test {
 
@@ -31,6 +32,13 @@ inline Bytes hex(std::string_view text) {
 }
 
 inline Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// A value tree through the general encoder, the reference the streaming writers must match.
+inline Bytes encode_tree(const msgpack::Msg& m) {
+  msgpack::Writer w;
+  msgpack::encode(m, w);
+  return std::move(w).finish().value();
+}
 
 // Random records covering every optional field. Doubles are exact float32 values when
 // `float32_exact`, so that a float32 file gives them back unchanged.
