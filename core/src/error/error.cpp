@@ -1,9 +1,9 @@
 #include "error/error.hpp"
+#include "error/overload.hpp"
 
 namespace tarnwick {
 
 namespace {
-template <class... F> struct Overload : F... { using F::operator()...; };
 using std::to_string;
 }  // namespace
 

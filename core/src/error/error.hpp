@@ -64,6 +64,9 @@ using Result = std::expected<T, TarnwickError>;
 // `return fail(err::InvalidArgument{"..."});` from any function returning Result<T>.
 inline std::unexpected<TarnwickError> fail(TarnwickError e) { return std::unexpected(std::move(e)); }
 
+// The error of a file or record that cannot be decoded.
+inline TarnwickError corrupt(std::string message) { return err::CorruptData{std::move(message)}; }
+
 }  // namespace tarnwick
 
 // Propagates the error of a Result expression; the value of the expression is discarded.
@@ -72,3 +75,14 @@ inline std::unexpected<TarnwickError> fail(TarnwickError e) { return std::unexpe
     if (auto tarnwick_try_r = (expr); !tarnwick_try_r)            \
       return std::unexpected(std::move(tarnwick_try_r).error());  \
   } while (false)
+
+#define TARNWICK_CONCAT_INNER(a, b) a##b
+#define TARNWICK_CONCAT(a, b) TARNWICK_CONCAT_INNER(a, b)
+
+// `TARNWICK_TRY_ASSIGN(auto x, expr);` declares (or assigns) the value of a Result expression,
+// or propagates its error. The temporary is named after the line, so several may share a scope.
+#define TARNWICK_TRY_ASSIGN(lhs, expr) TARNWICK_TRY_ASSIGN_IMPL(TARNWICK_CONCAT(tarnwick_try_, __LINE__), lhs, expr)
+#define TARNWICK_TRY_ASSIGN_IMPL(tmp, lhs, expr)         \
+  auto tmp = (expr);                                     \
+  if (!tmp) return std::unexpected(std::move(tmp).error()); \
+  lhs = std::move(*tmp)

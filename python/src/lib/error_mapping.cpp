@@ -4,10 +4,6 @@
 
 namespace tarnwick::py {
 
-namespace {
-template <class... F> struct Overload : F... { using F::operator()...; };
-}  // namespace
-
 PendingError to_pyerr(TarnwickError error) {
   using K = ExceptionKind;
   const auto full_text = [&](K kind) { return PendingError{kind, error.text()}; };

@@ -13,7 +13,6 @@ namespace {
 
 using Pairs = std::vector<std::pair<std::string, Msg>>;
 
-TarnwickError corrupt(std::string message) { return err::CorruptData{std::move(message)}; }
 
 Msg str_array(const std::vector<std::string>& list) {
   Msg::Array a;

@@ -15,8 +15,6 @@ using msgpack::Msg;
 
 namespace {
 
-TarnwickError corrupt(std::string message) { return err::CorruptData{std::move(message)}; }
-
 // The version's 64 bits, from an integer as it stands or from an integral double.
 std::optional<std::uint64_t> version_of_double(double d) {
   if (auto v = integral_i64(d)) return static_cast<std::uint64_t>(*v);

@@ -12,8 +12,6 @@ using msgpack::Msg;
 
 namespace {
 
-TarnwickError corrupt(std::string message) { return err::CorruptData{std::move(message)}; }
-
 std::optional<std::size_t> kind_index(std::string_view text) {
   for (std::size_t i = 0; i < std::size(kWalKinds); ++i)
     if (kWalKinds[i] == text) return i;

@@ -4,6 +4,8 @@
 #include "storage/msgpack/format.hpp"
 #include "storage/msgpack/writer.hpp"
 #include "storage/wal/wal.hpp"
+
+#include "error/overload.hpp"
 #include "storage/wal/wal_keys.hpp"
 
 namespace tarnwick::format {
@@ -15,11 +17,6 @@ namespace {
 
 // The entry map is the top-level value of its frame; the record it holds sits one level down.
 constexpr std::size_t kPayloadDepth = 2;
-
-template <class... F>
-struct Overload : F... {
-  using F::operator()...;
-};
 
 std::string_view kind_of(const WalEntry& e) { return kWalKinds[e.value.index()]; }
 

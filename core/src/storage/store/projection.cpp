@@ -1,0 +1,27 @@
+#include "storage/store/projection.hpp"
+
+namespace tarnwick::store {
+
+Projection::Projection(const TextMap<Node>& nodes, const TextMap<Edge>& edges, const ChangeBatch& batch)
+    : nodes_(nodes), edges_(edges), batch_(batch) {
+  for (const Node& n : batch.put_nodes) put_nodes_.insert_or_assign(n.id, &n);
+  for (const Edge& e : batch.put_edges) put_edges_.insert_or_assign(e.id, &e);
+  deleted_nodes_.insert(batch.delete_node_ids.begin(), batch.delete_node_ids.end());
+  deleted_edges_.insert(batch.delete_edge_ids.begin(), batch.delete_edge_ids.end());
+}
+
+const Node* Projection::node(std::string_view id) const {
+  if (auto it = put_nodes_.find(id); it != put_nodes_.end()) return it->second;
+  if (deleted_nodes_.contains(id)) return nullptr;
+  auto it = nodes_.find(id);
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+const Edge* Projection::edge(std::string_view id) const {
+  if (auto it = put_edges_.find(id); it != put_edges_.end()) return it->second;
+  if (deleted_edges_.contains(id)) return nullptr;
+  auto it = edges_.find(id);
+  return it == edges_.end() ? nullptr : &it->second;
+}
+
+}  // namespace tarnwick::store

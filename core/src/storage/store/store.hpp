@@ -1,0 +1,145 @@
+#pragma once
+// The persistent memory graph. The whole graph lives in memory; persistence goes only through
+// the owned `Storage` backend, as five files:
+//   "snapshot.msgpack"  the whole graph at the last compaction (format/snapshot.hpp);
+//   "wal.msgpack"       the entries appended since, one frame each (wal/wal.hpp); only its tail
+//                       can be torn;
+//   "mutations.jsonl"   one JSON record per applied batch, the change history (mutation_log.hpp);
+//   "schemas.json", "indexes.json"  definitions written by hand, only ever read.
+// A store loads lazily, on the first operation that needs the graph, and never again.
+//
+// Not safe for concurrent use: the owner serialises every call and must not let the backend call
+// back into the store that is calling it.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "error/error.hpp"
+#include "json/json.hpp"
+#include "model/records.hpp"
+#include "model/seeded_hash.hpp"
+#include "storage/store/clock.hpp"
+#include "storage/store/index_definition.hpp"
+#include "storage/store/mutation_record.hpp"
+#include "storage/store/options.hpp"
+#include "storage/store/schema_definitions.hpp"
+#include "storage/store/storage.hpp"
+#include "vector/stored_vector.hpp"
+#include "vector/vector_precision.hpp"
+
+namespace tarnwick::store {
+
+class Projection;
+struct NodeQuery;
+struct VerifyReport;
+
+class Store {
+ public:
+  // Takes the backend; makes no backend call and cannot fail.
+  Store(std::unique_ptr<Storage> storage, StoreOptions options, Clock clock = now_millis);
+
+  // ---- State offered to the owner (store.cpp). All but the last three load the store first.
+  Result<std::size_t> node_count();
+  Result<std::vector<std::string>> node_ids();
+  Result<std::vector<std::pair<std::string, Edge>>> edges_snapshot();
+  Result<std::vector<std::pair<std::string, std::vector<double>>>> vectors();
+  Result<VectorPrecision> precision();
+  // Asked anew of the backend on each call; no load, answers on a closed store too.
+  StorageCapabilities capabilities() const { return storage_->capabilities(); }
+  bool loaded() const { return loaded_; }
+  bool closed() const { return closed_; }
+  // The closing protocol: a loaded store compacts first and stays open when that fails; a store
+  // never loaded closes without any backend call; closing again does nothing.
+  Result<void> close();
+
+  // ---- Loading, snapshots, compaction (load.cpp, compact.cpp).
+  Result<void> ensure_loaded();
+  Result<void> write_snapshot();
+  Result<void> compact();
+
+  // ---- Applying a change batch (apply.cpp).
+  Result<void> apply_with_identity(const ChangeBatch& batch, const std::optional<std::string>& operation_id,
+                                   const std::optional<std::string>& transaction_id,
+                                   const std::optional<std::string>& actor, std::optional<std::uint64_t> base_revision,
+                                   const std::optional<json::Value>& metadata);
+
+  // ---- Mutation log (mutation_log.cpp).
+  Result<std::vector<MutationRecord>> mutation_log();
+  Result<std::vector<MutationRecord>> mutation_log_since(std::uint64_t sequence);
+  Result<std::vector<MutationRecord>> mutation_log_page(std::uint64_t sequence, std::uint64_t limit);
+  Result<std::uint64_t> latest_mutation_sequence();
+  Result<void> trim_mutation_log();
+  Result<void> replace_mutation_log(std::span<const MutationRecord> records);
+
+  // ---- Node queries and edge lookups (node_query.cpp, edge_lookup.cpp).
+  Result<std::optional<Node>> get_node(std::string_view id);
+  Result<std::vector<Node>> query_nodes(const NodeQuery& query);
+  Result<std::uint64_t> count_nodes(const NodeQuery& query);
+  Result<std::vector<Edge>> get_edges_by_sources(std::span<const std::string> ids,
+                                                 const std::optional<std::string>& edge_type);
+  Result<std::vector<Edge>> get_edges_by_targets(std::span<const std::string> ids,
+                                                 const std::optional<std::string>& edge_type);
+
+  // ---- Verification (verify.cpp): reads the files, never loads the graph.
+  Result<VerifyReport> verify();
+
+ private:
+  friend struct StoreTestAccess;
+
+  // ---- Definition files (definition_files.cpp): each installs its maps whole or fails,
+  // leaving them as they were.
+  Result<void> install_index_definitions(std::string_view text);
+  Result<void> install_schemas(std::string_view text);
+
+  // ---- Derived maps (derived_maps.cpp). Between two operations each holds exactly what
+  // `rebuild_indexes` computes from `nodes_`, `edges_` and `index_definitions_`.
+  void index_node(const Node& node);        // before the node is stored under its id
+  void unindex_node(std::string_view id);   // while the node is still stored
+  void index_edge(const Edge& edge);        // after the edge is stored
+  void unindex_edge(std::string_view id);   // while the edge is still stored
+  void rebuild_indexes();
+
+  // ---- Checks of a batch over the graph it would leave (schema_checks.cpp, unique_check.cpp).
+  // Each costs time in proportion to the batch, not to the graph.
+  Result<void> validate_schemas(const Projection& projected) const;
+  Result<void> validate_unique_indexes(const Projection& projected) const;
+
+  // ---- Node query helpers (node_query.cpp).
+
+  // ---- Loading and applying (load.cpp, apply.cpp, compact.cpp).
+
+  // Fields, in the order of their meaning: options, the graph, definitions and derived maps, the
+  // backend, the mutation-log counters, the precision and the two flags.
+  StoreOptions options_;
+  TextMap<Node> nodes_;  // held without vectors; `vectors_` holds them under the node's id
+  TextMap<Edge> edges_;
+  TextMap<StoredVector> vectors_;  // an id here need not be a node's
+  TextMap<TextSet> nodes_by_type_;
+  TextMap<SecondaryIndexDefinition> index_definitions_;
+  TextMap<TextMap<TextSet>> index_entries_;  // index name -> key text -> node ids
+  TextMap<NodeTypeDefinition> node_types_;
+  TextMap<EdgeTypeDefinition> edge_types_;
+  TextMap<TextSet> edges_by_source_;
+  TextMap<TextSet> edges_by_target_;
+  std::unique_ptr<Storage> storage_;
+  TextSet seen_operation_ids_;
+  TextSet seen_transaction_ids_;
+  std::uint64_t wal_entries_since_snapshot_ = 0;
+  std::uint64_t last_sequence_ = 0;
+  VectorPrecision vector_precision_;
+  bool precision_known_ = false;
+  bool closed_ = false;
+  bool loaded_ = false;
+
+  Clock clock_;
+
+  // ---- Upkeep state of the derived maps and checks (derived_maps.cpp and the checks).
+};
+
+}  // namespace tarnwick::store
