@@ -21,6 +21,9 @@ using Kind = boost::json::kind;
 
 // Values nested this deep or deeper are refused by the parser.
 inline constexpr std::size_t kMaxParseDepth = 127;
+// The deepest value the system takes in (the value itself is level 1): anything it stores must
+// come back through the parser, also inside a record that nests it further.
+inline constexpr std::size_t kMaxValueDepth = 100;
 
 // A parse failure: what went wrong and the byte offset at which the parser stopped.
 struct ParseError {
@@ -51,6 +54,11 @@ void print(std::string& out, const Value& v);
 std::string print(const Value& v);
 void print_double(std::string& out, double d);
 void print_string(std::string& out, std::string_view s);
+
+// Whether arrays and objects nest deeper than `levels`, the value itself counting as level 1 when
+// it is one. Stops looking at the first level beyond the limit.
+bool deeper_than(const Value& v, std::size_t levels);
+bool deeper_than(const Object& o, std::size_t levels);
 
 // JSON value equality: an integer never equals a double; signed and unsigned integers compare
 // by value; 0.0 equals -0.0; objects compare as key sets; arrays in order.

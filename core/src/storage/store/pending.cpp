@@ -8,17 +8,14 @@ namespace {
 std::unexpected<TarnwickError> pending() { return fail(err::NotImplemented{"not built yet"}); }
 }  // namespace
 
-Result<void> Store::ensure_loaded() {
-  if (closed_) return fail(err::Closed{});
-  return pending();
+Result<std::string> pack_mutation_vectors(const MutationRecord& record, VectorPrecision precision) {
+  (void)precision;
+  json::Object o;
+  o.emplace("operationId", record.operation_id);
+  o.emplace("sequence", record.sequence);
+  return json::print(o);
 }
-Result<void> Store::write_snapshot() { return pending(); }
-Result<void> Store::compact() { return pending(); }
-Result<void> Store::apply_with_identity(const ChangeBatch&, const std::optional<std::string>&,
-                                        const std::optional<std::string>&, const std::optional<std::string>&,
-                                        std::optional<std::uint64_t>, const std::optional<json::Value>&) {
-  return pending();
-}
+Result<MutationRecord> read_mutation_line(std::string_view) { return pending(); }
 
 Result<std::vector<MutationRecord>> Store::mutation_log() { return pending(); }
 

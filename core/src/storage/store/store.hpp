@@ -30,6 +30,7 @@
 #include "storage/store/options.hpp"
 #include "storage/store/schema_definitions.hpp"
 #include "storage/store/storage.hpp"
+#include "storage/wal/wal.hpp"
 #include "vector/stored_vector.hpp"
 #include "vector/vector_precision.hpp"
 
@@ -112,7 +113,34 @@ class Store {
 
   // ---- Node query helpers (node_query.cpp).
 
-  // ---- Loading and applying (load.cpp, apply.cpp, compact.cpp).
+  // ---- Loading and applying (load.cpp, apply.cpp, compact.cpp, repair.cpp).
+  // Which write failed while it may have changed a file: until the repair succeeds, the files
+  // and memory may disagree. A failed batch's WAL append is told apart, so that the repair can
+  // drop that batch's frames whole.
+  enum class FailedWrite : std::uint8_t { None, WalAppend, Other };
+
+  Result<void> load_files();
+  Result<void> load_snapshot(std::span<const std::uint8_t> bytes);
+  Result<void> settle_wal_precision(const format::WalContents& wal);
+  Result<void> load_mutation_log();
+  // One logged change applied to memory, as a batch applies it and a load replays it; the
+  // derived maps are kept current only when asked (a load rebuilds them afterwards anyway).
+  void apply_entry(format::WalEntry&& entry, bool keep_indexes);
+  // Rewrites "wal.msgpack" with its readable entries from position `keep_from` on.
+  Result<std::uint64_t> rewrite_wal_from(std::uint64_t keep_from);
+  Result<void> check_batch(const ChangeBatch& batch) const;
+  Result<void> append_to_wal(std::span<const format::WalEntry> entries);
+  Result<void> append_to_mutation_log(const MutationRecord& record);
+  // A failed write may have changed a file: until `repair` succeeds, files and memory may
+  // disagree, and every operation that needs the graph or writes repairs first.
+  void mark_out_of_step(FailedWrite what) {
+    if (out_of_step_ != FailedWrite::WalAppend) out_of_step_ = what;
+  }
+  Result<void> repair();
+  Result<void> reload();
+  // Ends "mutations.jsonl" at a line boundary when its last piece has no line feed, so that the
+  // next record is not glued onto it.
+  Result<void> settle_mutation_log_tail();
 
   // Fields, in the order of their meaning: options, the graph, definitions and derived maps, the
   // backend, the mutation-log counters, the precision and the two flags.
@@ -138,6 +166,8 @@ class Store {
   bool loaded_ = false;
 
   Clock clock_;
+  FailedWrite out_of_step_ = FailedWrite::None;
+  bool mutation_log_torn_ = false;  // its last piece had no line feed when last read
 
   // ---- Upkeep state of the derived maps and checks (derived_maps.cpp and the checks).
 };

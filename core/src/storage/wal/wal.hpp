@@ -32,10 +32,18 @@ enum class WalStop : std::uint8_t {
 struct WalContents {
   std::vector<WalEntry> entries;  // every entry before the stop, in file order
   WalStop stop = WalStop::End;
+  std::size_t stop_offset = 0;  // where reading stopped: the end, or the stopping frame's length prefix
 };
 
 // The readable prefix of a log; never fails.
 WalContents decode_wal(std::span<const std::uint8_t> bytes);
+
+// Succeeds when what stopped the reader is what a crash can leave: a torn tail, or an unreadable
+// frame whose bytes are zeros from its body on (from its length prefix on, for a zero-length
+// frame), as when a file was extended before its data reached the disk. Anything else is damage
+// to real data, which a reader must not drop: corrupt_data "unreadable WAL frame at byte {offset
+// of its length prefix}".
+Result<void> check_wal_stop(const WalContents& wal, std::span<const std::uint8_t> bytes);
 
 // The tree forms of one entry, and the pull reader of one frame body alone (none whenever the
 // tree path would report an error).

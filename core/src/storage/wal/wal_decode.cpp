@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <string>
+
 #include "storage/format/precision.hpp"
 #include "storage/format/pull.hpp"
 #include "storage/format/record_msg.hpp"
@@ -165,6 +168,7 @@ WalContents decode_wal(std::span<const std::uint8_t> bytes) {
   std::size_t p = 0;
   while (true) {
     const std::size_t left = bytes.size() - p;
+    out.stop_offset = p;
     if (left == 0) return out;  // WalStop::End
     if (left < kWalFrameHeaderSize) break;
     std::size_t length = 0;
@@ -180,6 +184,15 @@ WalContents decode_wal(std::span<const std::uint8_t> bytes) {
   }
   out.stop = WalStop::TornTail;
   return out;
+}
+
+Result<void> check_wal_stop(const WalContents& wal, std::span<const std::uint8_t> bytes) {
+  if (wal.stop != WalStop::UnreadableFrame) return {};
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < kWalFrameHeaderSize; ++i) length = (length << 8) | bytes[wal.stop_offset + i];
+  const auto rest = bytes.subspan(length == 0 ? wal.stop_offset : wal.stop_offset + kWalFrameHeaderSize);
+  if (std::all_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b == 0; })) return {};
+  return fail(corrupt("unreadable WAL frame at byte " + std::to_string(wal.stop_offset)));
 }
 
 }  // namespace tarnwick::format

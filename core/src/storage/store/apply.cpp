@@ -1,0 +1,153 @@
+// Applying a change batch: every check runs before anything is written; then one append to the
+// write-ahead log and one to the mutation log; only then does memory change.
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "model/validate.hpp"
+#include "storage/store/mutation_operations.hpp"
+#include "storage/store/projection.hpp"
+#include "storage/store/store.hpp"
+
+namespace tarnwick::store {
+
+// Provided by the mutation log's vector packing.
+Result<std::string> pack_mutation_vectors(const MutationRecord& record, VectorPrecision precision);
+
+namespace {
+
+using format::WalEntry;
+
+void round_to_float32(std::vector<double>& values) {
+  for (double& v : values) v = static_cast<double>(static_cast<float>(v));
+}
+
+// The caller's batch is never changed: every later step sees this copy, rounded in a float32
+// store, so that memory, both logs and the checks agree on every value.
+ChangeBatch copy_and_round(const ChangeBatch& batch, VectorPrecision precision) {
+  ChangeBatch copy = batch;
+  if (precision == VectorPrecision::Float32) {
+    for (auto& n : copy.put_nodes)
+      if (n.vector) round_to_float32(*n.vector);
+    for (auto& v : copy.put_vectors) round_to_float32(v.vector);
+  }
+  return copy;
+}
+
+// A record line nesting deeper than the parser reads back would leave a log no load can read.
+Result<void> check_nesting(const ChangeBatch& batch, const std::optional<json::Value>& metadata) {
+  const auto too_deep = [](const auto& v) { return json::deeper_than(v, json::kMaxValueDepth); };
+  const bool deep = std::ranges::any_of(batch.put_nodes, [&](const Node& n) { return too_deep(n.data); }) ||
+                    std::ranges::any_of(batch.put_edges, [&](const Edge& e) { return e.data && too_deep(*e.data); }) ||
+                    (metadata && too_deep(*metadata));
+  if (deep) return fail(err::InvalidArgument{"value is nested too deeply"});
+  return {};
+}
+
+std::size_t entry_count(const ChangeBatch& b, bool set_precision) {
+  return (set_precision ? 1 : 0) + b.delete_node_ids.size() + b.delete_edge_ids.size() + b.delete_vector_ids.size() +
+         b.put_nodes.size() + b.put_edges.size() + b.put_vectors.size();
+}
+
+// All deletes before all puts, whatever the order of the caller's lists; memory changes in the
+// same order, and a load replays it. Consumes the batch.
+std::vector<WalEntry> wal_entries(ChangeBatch&& b, std::optional<VectorPrecision> set_precision) {
+  std::vector<WalEntry> out;
+  out.reserve(entry_count(b, set_precision.has_value()));
+  if (set_precision) out.push_back({WalEntry::SetPrecision{*set_precision}});
+  for (auto& id : b.delete_node_ids) out.push_back({WalEntry::DeleteNode{std::move(id)}});
+  for (auto& id : b.delete_edge_ids) out.push_back({WalEntry::DeleteEdge{std::move(id)}});
+  for (auto& id : b.delete_vector_ids) out.push_back({WalEntry::DeleteVector{std::move(id)}});
+  for (auto& n : b.put_nodes) out.push_back({WalEntry::PutNode{std::move(n)}});
+  for (auto& e : b.put_edges) out.push_back({WalEntry::PutEdge{std::move(e)}});
+  for (auto& v : b.put_vectors) out.push_back({WalEntry::PutVector{std::move(v.id), std::move(v.vector)}});
+  return out;
+}
+
+std::string default_id(std::uint64_t sequence) { return "mutation-" + std::to_string(sequence); }
+
+}  // namespace
+
+Result<void> Store::apply_with_identity(const ChangeBatch& batch, const std::optional<std::string>& operation_id,
+                                        const std::optional<std::string>& transaction_id,
+                                        const std::optional<std::string>& actor,
+                                        std::optional<std::uint64_t> base_revision,
+                                        const std::optional<json::Value>& metadata) {
+  TARNWICK_TRY(ensure_loaded());
+  if (operation_id && seen_operation_ids_.contains(*operation_id)) return {};
+  if (transaction_id && seen_transaction_ids_.contains(*transaction_id)) return {};
+
+  ChangeBatch copy = copy_and_round(batch, vector_precision_);
+  TARNWICK_TRY(validate_batch(copy));
+  TARNWICK_TRY(check_nesting(copy, metadata));
+  TARNWICK_TRY(check_batch(copy));
+
+  const bool set_precision = !precision_known_;
+  if (entry_count(copy, set_precision) == 0) return {};
+  if (last_sequence_ == std::numeric_limits<std::uint64_t>::max())
+    return fail(err::RangeOutOfBounds{"mutation sequence exhausted"});
+  TARNWICK_TRY(settle_mutation_log_tail());
+
+  MutationRecord record;
+  record.sequence = last_sequence_ + 1;
+  record.operation_id = operation_id.value_or(default_id(record.sequence));
+  record.transaction_id = transaction_id.value_or(default_id(record.sequence));
+  record.operations = mutation_operations(copy);
+  record.actor = actor;
+  record.base_revision = base_revision;
+  record.metadata = metadata;
+
+  std::vector<WalEntry> entries =
+      wal_entries(std::move(copy), set_precision ? std::optional(vector_precision_) : std::nullopt);
+  TARNWICK_TRY(append_to_wal(entries));
+  if (set_precision) precision_known_ = true;
+  record.timestamp = clock_();
+  TARNWICK_TRY(append_to_mutation_log(record));
+
+  last_sequence_ = record.sequence;
+  seen_operation_ids_.insert(std::move(record.operation_id));
+  seen_transaction_ids_.insert(std::move(record.transaction_id));
+  for (auto& e : entries) apply_entry(std::move(e), true);
+
+  wal_entries_since_snapshot_ += entries.size();
+  const std::uint64_t held = nodes_.size() + edges_.size() + vectors_.size();
+  if (wal_entries_since_snapshot_ >= std::max(options_.compact_threshold, held / 4)) return compact();
+  return {};
+}
+
+Result<void> Store::check_batch(const ChangeBatch& batch) const {
+  const bool schemas = !node_types_.empty() || !edge_types_.empty();
+  const bool unique = std::ranges::any_of(index_definitions_, [](const auto& d) { return d.second.unique; });
+  if (!schemas && !unique) return {};
+  const Projection projected(nodes_, edges_, batch);
+  if (schemas) TARNWICK_TRY(validate_schemas(projected));
+  if (unique) TARNWICK_TRY(validate_unique_indexes(projected));
+  return {};
+}
+
+Result<void> Store::append_to_wal(std::span<const WalEntry> entries) {
+  TARNWICK_TRY_ASSIGN(auto frames, format::encode_wal_with_precision(entries, vector_precision_));
+  auto r = storage_->append(kWalFile, frames);
+  if (r && options_.sync_mode == kSyncAfterWrites) r = storage_->sync(kWalFile);
+  if (!r) mark_out_of_step(FailedWrite::WalAppend);
+  return r;
+}
+
+// The batch's frames are already in "wal.msgpack": any failure from here on leaves the files
+// ahead of memory, which the repair settles.
+Result<void> Store::append_to_mutation_log(const MutationRecord& record) {
+  auto line = pack_mutation_vectors(record, vector_precision_);
+  Result<void> r;
+  if (!line) {
+    r = fail(line.error());
+  } else {
+    line->push_back('\n');
+    r = storage_->append(kMutationLogFile, {reinterpret_cast<const std::uint8_t*>(line->data()), line->size()});
+    if (r && options_.sync_mode == kSyncAfterWrites) r = storage_->sync(kMutationLogFile);
+  }
+  if (!r) mark_out_of_step(FailedWrite::Other);
+  return r;
+}
+
+}  // namespace tarnwick::store

@@ -1,0 +1,172 @@
+// Loading: definitions, then the snapshot, then the write-ahead log replayed over it and folded
+// into a new snapshot, then the derived maps and the mutation log's counters. Each step replaces
+// what it loads, so a failed load can simply run again from the files.
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "error/overload.hpp"
+#include "storage/format/snapshot.hpp"
+#include "storage/store/store.hpp"
+
+namespace tarnwick::store {
+
+namespace {
+
+std::string_view precision_name(VectorPrecision p) { return p == VectorPrecision::Float32 ? "Float32" : "Float64"; }
+
+std::string_view text_of(const Bytes& bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+}  // namespace
+
+Result<void> Store::ensure_loaded() {
+  if (closed_) return fail(err::Closed{});
+  if (out_of_step_ != FailedWrite::None) TARNWICK_TRY(repair());
+  if (loaded_) return {};
+  return load_files();
+}
+
+Result<void> Store::load_files() {
+  TARNWICK_TRY_ASSIGN(auto indexes, storage_->read(kIndexesFile));
+  if (indexes) TARNWICK_TRY(install_index_definitions(text_of(*indexes)));
+  TARNWICK_TRY_ASSIGN(auto schemas, storage_->read(kSchemasFile));
+  if (schemas) TARNWICK_TRY(install_schemas(text_of(*schemas)));
+
+  TARNWICK_TRY_ASSIGN(auto snapshot, storage_->read(kSnapshotFile));
+  if (snapshot) TARNWICK_TRY(load_snapshot(*snapshot));
+
+  TARNWICK_TRY_ASSIGN(auto wal_bytes, storage_->read(kWalFile));
+  if (wal_bytes && !wal_bytes->empty()) {
+    format::WalContents wal = format::decode_wal(*wal_bytes);
+    TARNWICK_TRY(format::check_wal_stop(wal, *wal_bytes));
+    TARNWICK_TRY(settle_wal_precision(wal));
+    for (auto& entry : wal.entries) apply_entry(std::move(entry), false);
+    TARNWICK_TRY(write_snapshot());
+    TARNWICK_TRY(storage_->remove(kWalFile));
+    wal_entries_since_snapshot_ = 0;
+  }
+  rebuild_indexes();
+  TARNWICK_TRY(load_mutation_log());
+  loaded_ = true;
+  return {};
+}
+
+Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
+  TARNWICK_TRY_ASSIGN(auto data, format::decode_snapshot(bytes));
+  if (options_.vector_precision && *options_.vector_precision != data.precision)
+    return fail(err::InvalidArgument{std::string("store vector precision mismatch: uses ") +
+                                     std::string(precision_name(data.precision)) + ", requested " +
+                                     std::string(precision_name(*options_.vector_precision)) +
+                                     "; use offline precision migration"});
+  vector_precision_ = data.precision;
+  precision_known_ = true;
+
+  TextMap<Node> nodes;
+  nodes.reserve(data.nodes.size());
+  for (auto& [id, node] : data.nodes) nodes.insert_or_assign(std::move(id), std::move(node));
+  TextMap<Edge> edges;
+  edges.reserve(data.edges.size());
+  for (auto& [id, edge] : data.edges) edges.insert_or_assign(std::move(id), std::move(edge));
+  TextMap<StoredVector> vectors;
+  vectors.reserve(data.vectors.size());
+  for (const auto& [id, values] : data.vectors)
+    vectors.insert_or_assign(id, StoredVector::make(values, vector_precision_));
+  // A vector listed on its own wins over the copy inside the node. The node's entry id is the
+  // one it is stored under, whatever its own `id` field says.
+  for (auto& [id, node] : nodes) {
+    if (!node.vector) continue;
+    if (!vectors.contains(id)) vectors.emplace(id, StoredVector::make(*node.vector, vector_precision_));
+    node.vector.reset();
+  }
+  nodes_ = std::move(nodes);
+  edges_ = std::move(edges);
+  vectors_ = std::move(vectors);
+  return {};
+}
+
+Result<void> Store::settle_wal_precision(const format::WalContents& wal) {
+  const auto first = std::find_if(wal.entries.begin(), wal.entries.end(), [](const format::WalEntry& e) {
+    return std::holds_alternative<format::WalEntry::SetPrecision>(e.value);
+  });
+  if (first == wal.entries.end()) {
+    if (!precision_known_ && options_.vector_precision == VectorPrecision::Float32)
+      return fail(err::InvalidArgument{"legacy WAL store uses float64 vectors"});
+    return {};
+  }
+  const VectorPrecision logged = std::get<format::WalEntry::SetPrecision>(first->value).precision;
+  if (precision_known_) {
+    if (logged != vector_precision_) return fail(corrupt("WAL precision conflicts with snapshot precision"));
+    return {};
+  }
+  if (options_.vector_precision && *options_.vector_precision != logged)
+    return fail(err::InvalidArgument{"store vector precision does not match requested precision"});
+  vector_precision_ = logged;
+  precision_known_ = true;
+  return {};
+}
+
+void Store::apply_entry(format::WalEntry&& entry, bool keep_indexes) {
+  using format::WalEntry;
+  std::visit(Overload{
+                 [&](WalEntry::PutNode& p) {
+                   if (keep_indexes) index_node(p.node);
+                   if (p.node.vector) {
+                     vectors_.insert_or_assign(p.node.id, StoredVector::make(*p.node.vector, vector_precision_));
+                     p.node.vector.reset();
+                   }
+                   std::string id = p.node.id;
+                   nodes_.insert_or_assign(std::move(id), std::move(p.node));
+                 },
+                 [&](WalEntry::DeleteNode& d) {
+                   if (keep_indexes) unindex_node(d.id);
+                   nodes_.erase(d.id);
+                 },
+                 [&](WalEntry::PutEdge& p) {
+                   if (keep_indexes) unindex_edge(p.edge.id);
+                   std::string id = p.edge.id;
+                   auto [it, inserted] = edges_.insert_or_assign(std::move(id), std::move(p.edge));
+                   if (keep_indexes) index_edge(it->second);
+                 },
+                 [&](WalEntry::DeleteEdge& d) {
+                   if (keep_indexes) unindex_edge(d.id);
+                   edges_.erase(d.id);
+                 },
+                 [&](WalEntry::PutVector& p) {
+                   vectors_.insert_or_assign(std::move(p.id), StoredVector::make(p.vector, vector_precision_));
+                 },
+                 [&](WalEntry::DeleteVector& d) { vectors_.erase(d.id); },
+                 [&](WalEntry::ClearAll&) {
+                   nodes_.clear();
+                   edges_.clear();
+                   vectors_.clear();
+                   nodes_by_type_.clear();
+                   edges_by_source_.clear();
+                   edges_by_target_.clear();
+                 },
+                 [&](WalEntry::SetPrecision& s) {
+                   vector_precision_ = s.precision;
+                   precision_known_ = true;
+                 },
+             },
+             entry.value);
+}
+
+Result<void> Store::load_mutation_log() {
+  TARNWICK_TRY_ASSIGN(auto records, mutation_log());
+  last_sequence_ = records.empty() ? 0 : records.back().sequence;
+  TextSet operations, transactions;
+  operations.reserve(records.size());
+  transactions.reserve(records.size());
+  for (auto& r : records) {
+    operations.insert(std::move(r.operation_id));
+    transactions.insert(std::move(r.transaction_id));
+  }
+  seen_operation_ids_ = std::move(operations);
+  seen_transaction_ids_ = std::move(transactions);
+  return {};
+}
+
+}  // namespace tarnwick::store

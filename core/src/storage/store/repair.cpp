@@ -1,0 +1,68 @@
+// Back in step after a failed write. A write that failed may still have changed its file (a torn
+// append, frames of a batch the caller was told failed, a half-rewritten log), so before the
+// store goes on it makes the files say exactly what it will answer from then on:
+//   (a) the snapshot from memory; (b) "wal.msgpack" with only the entries memory does not hold,
+//   dropping a failed batch append whole; (c) "mutations.jsonl" ended at a line boundary;
+//   (d) a reload from the files, as a new store would see them.
+// A step that fails leaves memory as it was; the next operation tries again.
+
+#include <algorithm>
+#include <limits>
+
+#include "storage/store/store.hpp"
+
+namespace tarnwick::store {
+
+// Provided by the mutation log: one line parsed, unpacked and read as a record.
+Result<MutationRecord> read_mutation_line(std::string_view line);
+
+Result<void> Store::repair() {
+  if (loaded_) {
+    TARNWICK_TRY(write_snapshot());
+    const std::uint64_t keep_from = out_of_step_ == FailedWrite::WalAppend
+                                        ? std::numeric_limits<std::uint64_t>::max()
+                                        : wal_entries_since_snapshot_;
+    TARNWICK_TRY(rewrite_wal_from(keep_from));
+  }
+  mutation_log_torn_ = true;  // a failed append may have left a piece without its line feed
+  TARNWICK_TRY(settle_mutation_log_tail());
+  if (loaded_) TARNWICK_TRY(reload());
+  out_of_step_ = FailedWrite::None;
+  return {};
+}
+
+// Loads into a new store over the same backend, so that a failure leaves this one untouched.
+// Ids a trim dropped from the log stay known, and the sequence never goes back.
+Result<void> Store::reload() {
+  Store fresh(std::move(storage_), options_, clock_);
+  auto r = fresh.load_files();
+  if (!r) {
+    storage_ = std::move(fresh.storage_);
+    return r;
+  }
+  fresh.last_sequence_ = std::max(fresh.last_sequence_, last_sequence_);
+  fresh.seen_operation_ids_.merge(seen_operation_ids_);
+  fresh.seen_transaction_ids_.merge(seen_transaction_ids_);
+  *this = std::move(fresh);
+  return {};
+}
+
+Result<void> Store::settle_mutation_log_tail() {
+  if (!mutation_log_torn_) return {};
+  TARNWICK_TRY_ASSIGN(auto bytes, storage_->read(kMutationLogFile));
+  if (bytes && !bytes->empty() && bytes->back() != '\n') {
+    const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    const std::size_t cut = text.rfind('\n') + 1;  // 0 when the whole file is one piece
+    std::string content(text.substr(0, cut));
+    if (read_mutation_line(text.substr(cut))) content.append(text.substr(cut)).push_back('\n');
+    if (auto r = storage_->write(kMutationLogFile, {reinterpret_cast<const std::uint8_t*>(content.data()),
+                                                   content.size()});
+        !r) {
+      return r;
+    }
+  }
+  mutation_log_torn_ = false;
+  return {};
+}
+
+}  // namespace tarnwick::store
