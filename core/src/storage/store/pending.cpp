@@ -27,13 +27,4 @@ Result<void> Store::trim_mutation_log() { return {}; }
 Result<void> Store::install_index_definitions(std::string_view) { return pending(); }
 Result<void> Store::install_schemas(std::string_view) { return pending(); }
 
-void Store::index_node(const Node&) {}
-void Store::unindex_node(std::string_view) {}
-void Store::index_edge(const Edge&) {}
-void Store::unindex_edge(std::string_view) {}
-void Store::rebuild_indexes() {}
-
-Result<void> Store::validate_schemas(const Projection&) const { return pending(); }
-Result<void> Store::validate_unique_indexes(const Projection&) const { return pending(); }
-
 }  // namespace tarnwick::store

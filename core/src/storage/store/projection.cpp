@@ -8,6 +8,16 @@ Projection::Projection(const TextMap<Node>& nodes, const TextMap<Edge>& edges, c
   for (const Edge& e : batch.put_edges) put_edges_.insert_or_assign(e.id, &e);
   deleted_nodes_.insert(batch.delete_node_ids.begin(), batch.delete_node_ids.end());
   deleted_edges_.insert(batch.delete_edge_ids.begin(), batch.delete_edge_ids.end());
+  for (const auto& [id, e] : put_edges_) {
+    by_source_[e->source].push_back(e);
+    by_target_[e->target].push_back(e);
+  }
+}
+
+std::span<const Edge* const> Projection::lookup(const EdgesByEnd& map, std::string_view end) {
+  auto it = map.find(end);
+  if (it == map.end()) return {};
+  return it->second;
 }
 
 const Node* Projection::node(std::string_view id) const {

@@ -4,7 +4,9 @@
 // (the last put of an id wins, and a put wins over a delete of the same id).
 // Borrows the maps and the batch: all three must outlive the projection and stay unchanged.
 
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "model/records.hpp"
 #include "model/seeded_hash.hpp"
@@ -25,6 +27,10 @@ class Projection {
   // The last put of each id.
   const TextMap<const Node*>& put_nodes() const { return put_nodes_; }
   const TextMap<const Edge*>& put_edges() const { return put_edges_; }
+  // The put edges (last put of each id) leaving `source` or entering `target`, for counting
+  // edges per endpoint without a scan of the batch per edge.
+  std::span<const Edge* const> put_edges_from(std::string_view source) const { return lookup(by_source_, source); }
+  std::span<const Edge* const> put_edges_into(std::string_view target) const { return lookup(by_target_, target); }
   const TextSet& deleted_node_ids() const { return deleted_nodes_; }
   const TextSet& deleted_edge_ids() const { return deleted_edges_; }
   const TextMap<Node>& stored_nodes() const { return nodes_; }
@@ -32,6 +38,9 @@ class Projection {
   const ChangeBatch& batch() const { return batch_; }
 
  private:
+  using EdgesByEnd = TextMap<std::vector<const Edge*>>;
+  static std::span<const Edge* const> lookup(const EdgesByEnd& map, std::string_view end);
+
   const TextMap<Node>& nodes_;
   const TextMap<Edge>& edges_;
   const ChangeBatch& batch_;
@@ -39,6 +48,8 @@ class Projection {
   TextMap<const Edge*> put_edges_;
   TextSet deleted_nodes_;
   TextSet deleted_edges_;
+  EdgesByEnd by_source_;
+  EdgesByEnd by_target_;
 };
 
 }  // namespace tarnwick::store

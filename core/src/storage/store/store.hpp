@@ -105,11 +105,42 @@ class Store {
   void index_edge(const Edge& edge);        // after the edge is stored
   void unindex_edge(std::string_view id);   // while the edge is still stored
   void rebuild_indexes();
+  // The work of the four above on the id a record is stored under, which a snapshot's entry may
+  // give apart from the record's own `id`: the maps always follow the stored id.
+  void add_node_entries(const std::string& id, const Node& node);
+  void remove_node_entries(const std::string& id, const Node& node);
+  void add_edge_entries(const std::string& id, const Edge& edge);
+  void remove_edge_entries(const std::string& id, const Edge& edge);
+
+ public:
+  // The node's key text in `definition`: the compact JSON of the array of its `node_field`
+  // values in the definition's field order (so 1 and 1.0 give different keys); none when the
+  // definition names another node type, or is sparse and a value is null.
+  static std::optional<std::string> secondary_key(const Node& node, const SecondaryIndexDefinition& definition);
+  // The value `path` reaches in a data object ("type" is an ordinary key); null pointer when
+  // the object is absent (null pointer) or the path leads nowhere. Points into `data`.
+  static const json::Value* data_value(const json::Object* data, std::string_view path);
+
+ private:
 
   // ---- Checks of a batch over the graph it would leave (schema_checks.cpp, unique_check.cpp).
   // Each costs time in proportion to the batch, not to the graph.
+  // Node rules over the batch's puts and the stored nodes known to break a rule (the rest
+  // conform and the batch leaves them as they are), then edge rules over the batch's edges in
+  // list order. Fails with the first broken rule's InvalidArgument.
   Result<void> validate_schemas(const Projection& projected) const;
+  // Per unique definition, the keys the batch's puts hold and the stored keys already held by
+  // more than one node: a key two projected nodes hold fails with InvalidArgument
+  // "unique index {} conflicts with node {}", naming one holder.
   Result<void> validate_unique_indexes(const Projection& projected) const;
+  // A node's rules read only the node: "required field {} is missing for node type {}", then
+  // "node field {} must be {}".
+  Result<void> validate_node_schema(const Node& node) const;
+  // A put edge against the projected graph: endpoints exist, endpoint types, required fields,
+  // data types, then the cardinality counted over the projected edges.
+  Result<void> validate_edge_schema(const Edge& edge, const Projection& projected) const;
+  // Whether another projected edge of `edge`'s type shares its source (`by_source`) or target.
+  bool shares_endpoint(const Edge& edge, const Projection& projected, bool by_source) const;
 
   // ---- Node query helpers (node_query.cpp).
 
@@ -170,6 +201,14 @@ class Store {
   bool mutation_log_torn_ = false;  // its last piece had no line feed when last read
 
   // ---- Upkeep state of the derived maps and checks (derived_maps.cpp and the checks).
+  // Kept by the four operations on one node or edge and recomputed by `rebuild_indexes`, so that
+  // a batch's checks cost time in proportion to the batch.
+  // Unique index name -> the keys of `index_entries_` held by more than one stored node (only
+  // a graph that predates its definition has any).
+  TextMap<TextSet> shared_unique_keys_;
+  // Ids of stored nodes that break a rule of their type's schema (likewise only a graph that
+  // predates its schemas has any).
+  TextSet schema_violators_;
 };
 
 }  // namespace tarnwick::store

@@ -1,0 +1,105 @@
+// Upkeep of the derived maps: node ids by type, the secondary indexes, the edge adjacency, and
+// the two sets the batch checks read instead of scanning the graph (unique keys held more than
+// once, stored nodes that break their schema). Every map is keyed by the id a record is stored
+// under; an empty set is removed, while each definition keeps its inner map of index entries.
+#include <utility>
+
+#include "storage/store/field_path.hpp"
+#include "storage/store/store.hpp"
+
+namespace tarnwick::store {
+
+namespace {
+
+// Removes `id` from the set under `key`, and the key once its set is empty. Returns the number
+// of ids left under the key (0 when the key was not there).
+std::size_t erase_from(TextMap<TextSet>& map, std::string_view key, std::string_view id) {
+  auto it = map.find(key);
+  if (it == map.end()) return 0;
+  if (auto at = it->second.find(id); at != it->second.end()) it->second.erase(at);
+  const std::size_t left = it->second.size();
+  if (left == 0) map.erase(it);
+  return left;
+}
+
+}  // namespace
+
+std::optional<std::string> Store::secondary_key(const Node& node, const SecondaryIndexDefinition& definition) {
+  if (definition.node_type && node.type != *definition.node_type) return std::nullopt;
+  std::string key = "[";
+  for (std::size_t i = 0; i < definition.fields.size(); ++i) {
+    if (i > 0) key += ',';
+    const bool null = print_node_field(key, node, definition.fields[i]);
+    if (null && definition.sparse) return std::nullopt;
+  }
+  key += ']';
+  return key;
+}
+
+void Store::index_node(const Node& node) {
+  unindex_node(node.id);
+  add_node_entries(node.id, node);
+}
+
+void Store::unindex_node(std::string_view id) {
+  if (auto it = nodes_.find(id); it != nodes_.end()) remove_node_entries(it->first, it->second);
+}
+
+void Store::index_edge(const Edge& edge) { add_edge_entries(edge.id, edge); }
+
+void Store::unindex_edge(std::string_view id) {
+  if (auto it = edges_.find(id); it != edges_.end()) remove_edge_entries(it->first, it->second);
+}
+
+void Store::add_node_entries(const std::string& id, const Node& node) {
+  nodes_by_type_[node.type].insert(id);
+  for (const auto& [name, definition] : index_definitions_) {
+    std::optional<std::string> key = secondary_key(node, definition);
+    if (!key) continue;
+    TextSet& holders = index_entries_[name][*key];
+    holders.insert(id);
+    if (definition.unique && holders.size() == 2) shared_unique_keys_[name].insert(std::move(*key));
+  }
+  if (!validate_node_schema(node)) schema_violators_.insert(id);
+}
+
+void Store::remove_node_entries(const std::string& id, const Node& node) {
+  for (const auto& [name, definition] : index_definitions_) {
+    const std::optional<std::string> key = secondary_key(node, definition);
+    if (!key) continue;
+    auto entries = index_entries_.find(name);
+    if (entries == index_entries_.end()) continue;
+    if (erase_from(entries->second, *key, id) == 1 && definition.unique) {
+      if (auto shared = shared_unique_keys_.find(name); shared != shared_unique_keys_.end()) {
+        shared->second.erase(*key);
+        if (shared->second.empty()) shared_unique_keys_.erase(shared);
+      }
+    }
+  }
+  erase_from(nodes_by_type_, node.type, id);
+  schema_violators_.erase(id);
+}
+
+void Store::add_edge_entries(const std::string& id, const Edge& edge) {
+  edges_by_source_[edge.source].insert(id);
+  edges_by_target_[edge.target].insert(id);
+}
+
+void Store::remove_edge_entries(const std::string& id, const Edge& edge) {
+  erase_from(edges_by_source_, edge.source, id);
+  erase_from(edges_by_target_, edge.target, id);
+}
+
+void Store::rebuild_indexes() {
+  nodes_by_type_.clear();
+  index_entries_.clear();
+  for (const auto& entry : index_definitions_) index_entries_[entry.first];
+  edges_by_source_.clear();
+  edges_by_target_.clear();
+  shared_unique_keys_.clear();
+  schema_violators_.clear();
+  for (const auto& [id, node] : nodes_) add_node_entries(id, node);
+  for (const auto& [id, edge] : edges_) add_edge_entries(id, edge);
+}
+
+}  // namespace tarnwick::store
