@@ -1,6 +1,7 @@
 #pragma once
 // Lets the store tests look at (and, to set up a case, change) a store's private state.
 
+#include "storage/store/projection.hpp"
 #include "storage/store/store.hpp"
 
 namespace tarnwick::store {
@@ -22,6 +23,18 @@ struct StoreTestAccess {
   static auto& last_sequence(Store& s) { return s.last_sequence_; }
   static auto& precision_known(Store& s) { return s.precision_known_; }
   static auto& loaded(Store& s) { return s.loaded_; }
+  static auto& shared_unique_keys(Store& s) { return s.shared_unique_keys_; }
+  static auto& schema_violators(Store& s) { return s.schema_violators_; }
+
+  static void index_node(Store& s, const Node& n) { s.index_node(n); }
+  static void unindex_node(Store& s, std::string_view id) { s.unindex_node(id); }
+  static void index_edge(Store& s, const Edge& e) { s.index_edge(e); }
+  static void unindex_edge(Store& s, std::string_view id) { s.unindex_edge(id); }
+  static void rebuild_indexes(Store& s) { s.rebuild_indexes(); }
+  static Result<void> validate_schemas(const Store& s, const Projection& p) { return s.validate_schemas(p); }
+  static Result<void> validate_unique_indexes(const Store& s, const Projection& p) {
+    return s.validate_unique_indexes(p);
+  }
 };
 
 }  // namespace tarnwick::store
