@@ -167,7 +167,7 @@ class World {
     return n;
   }
   Edge edge(const std::string& id) {
-    Edge e = edge_of(id, this->id('n', 6), this->id('n', 6), pick<std::string>({"E", "E", "F", "G"}));
+    Edge e = make_edge(id, this->id('n', 6), this->id('n', 6), pick<std::string>({"E", "E", "F", "G"}));
     if (chance(0.6)) e.data.emplace()["w"] = value();
     return e;
   }

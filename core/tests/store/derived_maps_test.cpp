@@ -87,12 +87,12 @@ TEST(DataTypes, Table) {
 
 TEST(Adjacency, SelfLoopsAndReplacedEdges) {
   auto s = empty_store();
-  put_edge(*s, edge_of("loop", "a", "a"));
-  put_edge(*s, edge_of("e", "a", "b"));
+  put_edge(*s, make_edge("loop", "a", "a"));
+  put_edge(*s, make_edge("e", "a", "b"));
   EXPECT_EQ(StoreTestAccess::edges_by_source(*s).at("a"), (TextSet{"loop", "e"}));
   EXPECT_EQ(StoreTestAccess::edges_by_target(*s).at("a"), (TextSet{"loop"}));
 
-  put_edge(*s, edge_of("e", "c", "a"));  // replaced: leaves a's outgoing set and b entirely
+  put_edge(*s, make_edge("e", "c", "a"));  // replaced: leaves a's outgoing set and b entirely
   EXPECT_EQ(StoreTestAccess::edges_by_source(*s).at("a"), (TextSet{"loop"}));
   EXPECT_EQ(StoreTestAccess::edges_by_source(*s).at("c"), (TextSet{"e"}));
   EXPECT_EQ(StoreTestAccess::edges_by_target(*s).at("a"), (TextSet{"loop", "e"}));
@@ -114,7 +114,7 @@ TEST(DerivedMaps, FollowTheStoredId) {
   StoreTestAccess::index_definitions(*s)["ix"] = {"ix", {"k"}, std::nullopt, true, false};
   StoreTestAccess::node_types(*s)["note"].required_fields = {"must"};
   StoreTestAccess::nodes(*s).emplace("stored", node_of("inner", "note", R"({"k":1})"));
-  StoreTestAccess::edges(*s).emplace("edge-key", edge_of("edge-inner", "a", "b"));
+  StoreTestAccess::edges(*s).emplace("edge-key", make_edge("edge-inner", "a", "b"));
   StoreTestAccess::rebuild_indexes(*s);
   EXPECT_EQ(StoreTestAccess::nodes_by_type(*s).at("note"), (TextSet{"stored"}));
   EXPECT_EQ(StoreTestAccess::index_entries(*s).at("ix").at("[1]"), (TextSet{"stored"}));

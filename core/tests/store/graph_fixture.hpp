@@ -4,37 +4,22 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "json/json.hpp"
-#include "store/memory_storage.hpp"
+#include "store/store_fixture.hpp"
 #include "store/store_test_access.hpp"
 
 namespace tarnwick::test {
 
 using store::StoreTestAccess;
 
-inline std::unique_ptr<store::Store> empty_store() {
-  return std::make_unique<store::Store>(std::make_unique<MemoryStorage>(std::make_shared<Disk>()),
-                                        store::StoreOptions{});
-}
+inline std::unique_ptr<store::Store> empty_store() { return open_store(std::make_shared<Disk>()); }
 
 inline json::Object object_of(std::string_view text) { return json::parse(text).value().as_object(); }
 
 inline Node node_of(std::string id, std::string type, std::string_view data = "{}") {
-  Node n;
-  n.id = std::move(id);
-  n.type = std::move(type);
-  n.data = object_of(data);
-  return n;
-}
-
-inline Edge edge_of(std::string id, std::string source, std::string target, std::string type = "link") {
-  Edge e;
-  e.id = std::move(id);
-  e.source = std::move(source);
-  e.target = std::move(target);
-  e.type = std::move(type);
-  return e;
+  return make_node(std::move(id), std::move(type), object_of(data));
 }
 
 // The derived maps and their upkeep sets, to compare a store's maps with a fresh rebuild.
