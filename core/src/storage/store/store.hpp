@@ -122,7 +122,6 @@ class Store {
   static const json::Value* data_value(const json::Object* data, std::string_view path);
 
  private:
-
   // ---- Checks of a batch over the graph it would leave (schema_checks.cpp, unique_check.cpp).
   // Each costs time in proportion to the batch, not to the graph.
   // Node rules over the batch's puts and the stored nodes known to break a rule (the rest
