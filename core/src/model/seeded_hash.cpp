@@ -8,10 +8,18 @@ namespace tarnwick {
 
 namespace {
 
+// Keys come from a per-thread generator seeded once from the system's random source: a store
+// builds a set per node and per index key, and asking the random device for each would cost more
+// than the sets themselves. SplitMix64 gives every map a different, unpredictable key.
 std::uint64_t random_word() {
-  // One random_device per thread; its words only seed hash keys, never anything observable.
-  thread_local std::random_device device;
-  return (std::uint64_t{device()} << 32) ^ device();
+  thread_local std::uint64_t state = [] {
+    std::random_device device;
+    return (std::uint64_t{device()} << 32) ^ device();
+  }();
+  std::uint64_t z = (state += 0x9e3779b97f4a7c15);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
+  return z ^ (z >> 31);
 }
 
 struct SipState {
