@@ -23,16 +23,13 @@ void round_to_float32(std::vector<double>& values) {
   for (double& v : values) v = static_cast<double>(static_cast<float>(v));
 }
 
-// The caller's batch is never changed: every later step sees this copy, rounded in a float32
-// store, so that memory, both logs and the checks agree on every value.
-ChangeBatch copy_and_round(const ChangeBatch& batch, VectorPrecision precision) {
-  ChangeBatch copy = batch;
-  if (precision == VectorPrecision::Float32) {
-    for (auto& n : copy.put_nodes)
-      if (n.vector) round_to_float32(*n.vector);
-    for (auto& v : copy.put_vectors) round_to_float32(v.vector);
-  }
-  return copy;
+// In a float32 store every later step sees the rounded values, so that memory, both logs and the
+// checks agree on every value.
+void round_vectors(ChangeBatch& batch, VectorPrecision precision) {
+  if (precision != VectorPrecision::Float32) return;
+  for (auto& n : batch.put_nodes)
+    if (n.vector) round_to_float32(*n.vector);
+  for (auto& v : batch.put_vectors) round_to_float32(v.vector);
 }
 
 // A record line nesting deeper than the parser reads back would leave a log no load can read.
@@ -69,7 +66,7 @@ std::string default_id(std::uint64_t sequence) { return "mutation-" + std::to_st
 
 }  // namespace
 
-Result<void> Store::apply_with_identity(const ChangeBatch& batch, const std::optional<std::string>& operation_id,
+Result<void> Store::apply_with_identity(ChangeBatch batch, const std::optional<std::string>& operation_id,
                                         const std::optional<std::string>& transaction_id,
                                         const std::optional<std::string>& actor,
                                         std::optional<std::uint64_t> base_revision,
@@ -78,13 +75,13 @@ Result<void> Store::apply_with_identity(const ChangeBatch& batch, const std::opt
   if (operation_id && seen_operation_ids_.contains(*operation_id)) return {};
   if (transaction_id && seen_transaction_ids_.contains(*transaction_id)) return {};
 
-  ChangeBatch copy = copy_and_round(batch, vector_precision_);
-  TARNWICK_TRY(validate_batch(copy));
-  TARNWICK_TRY(check_nesting(copy, metadata));
-  TARNWICK_TRY(check_batch(copy));
+  round_vectors(batch, vector_precision_);
+  TARNWICK_TRY(validate_batch(batch));
+  TARNWICK_TRY(check_nesting(batch, metadata));
+  TARNWICK_TRY(check_batch(batch));
 
   const bool set_precision = !precision_known_;
-  if (entry_count(copy, set_precision) == 0) return {};
+  if (entry_count(batch, set_precision) == 0) return {};
   if (last_sequence_ == std::numeric_limits<std::uint64_t>::max())
     return fail(err::RangeOutOfBounds{"mutation sequence exhausted"});
   TARNWICK_TRY(settle_mutation_log_tail());
@@ -93,13 +90,13 @@ Result<void> Store::apply_with_identity(const ChangeBatch& batch, const std::opt
   record.sequence = last_sequence_ + 1;
   record.operation_id = operation_id.value_or(default_id(record.sequence));
   record.transaction_id = transaction_id.value_or(default_id(record.sequence));
-  record.operations = mutation_operations(copy);
+  record.operations = mutation_operations(batch);
   record.actor = actor;
   record.base_revision = base_revision;
   record.metadata = metadata;
 
   std::vector<WalEntry> entries =
-      wal_entries(std::move(copy), set_precision ? std::optional(vector_precision_) : std::nullopt);
+      wal_entries(std::move(batch), set_precision ? std::optional(vector_precision_) : std::nullopt);
   TARNWICK_TRY(append_to_wal(entries));
   if (set_precision) precision_known_ = true;
   record.timestamp = clock_();
@@ -130,8 +127,12 @@ Result<void> Store::append_to_wal(std::span<const WalEntry> entries) {
   TARNWICK_TRY_ASSIGN(auto frames, format::encode_wal_with_precision(entries, vector_precision_));
   auto r = storage_->append(kWalFile, frames);
   if (r && options_.sync_mode == kSyncAfterWrites) r = storage_->sync(kWalFile);
-  if (!r) mark_out_of_step(FailedWrite::WalAppend);
-  return r;
+  if (!r) {
+    mark_out_of_step(FailedWrite::WalAppend);
+    return r;
+  }
+  wal_bytes_written_ += frames.size();
+  return {};
 }
 
 // The batch's frames are already in "wal.msgpack": any failure from here on leaves the files

@@ -37,18 +37,27 @@ Result<void> Store::write_snapshot() {
 Result<std::uint64_t> Store::rewrite_wal_from(std::uint64_t keep_from) {
   TARNWICK_TRY_ASSIGN(auto bytes, storage_->read(kWalFile));
   if (!bytes || bytes->empty()) return 0;
-  format::WalContents wal = format::decode_wal(*bytes);
-  // A frame that holds real data is kept for whoever can read it; only a torn tail is dropped.
-  TARNWICK_TRY(format::check_wal_stop(wal, *bytes));
-  const std::size_t n = wal.entries.size();
-  const std::size_t from = keep_from < n ? static_cast<std::size_t>(keep_from) : n;
-  TARNWICK_TRY_ASSIGN(auto kept, format::encode_wal_with_precision(
-                                     std::span(wal.entries).subspan(from), vector_precision_));
+  // In step, the file holds exactly the counted entries, as this store wrote them: when the
+  // snapshot covers them all there is nothing to decode.
+  const bool all_covered = out_of_step_ == FailedWrite::None && bytes->size() == wal_bytes_written_ &&
+                           keep_from >= wal_entries_since_snapshot_;
+  Bytes kept;
+  std::uint64_t kept_entries = 0;
+  if (!all_covered) {
+    format::WalContents wal = format::decode_wal(*bytes);
+    // A frame that holds real data is kept for whoever can read it; only a torn tail is dropped.
+    TARNWICK_TRY(format::check_wal_stop(wal, *bytes));
+    const std::size_t n = wal.entries.size();
+    const std::size_t from = keep_from < n ? static_cast<std::size_t>(keep_from) : n;
+    TARNWICK_TRY_ASSIGN(kept, format::encode_wal_with_precision(std::span(wal.entries).subspan(from), vector_precision_));
+    kept_entries = n - from;
+  }
   if (auto r = storage_->write(kWalFile, kept); !r) {
     mark_out_of_step(FailedWrite::Other);
     return fail(r.error());
   }
-  return n - from;
+  wal_bytes_written_ = kept.size();
+  return kept_entries;
 }
 
 Result<void> Store::compact() {

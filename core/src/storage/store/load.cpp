@@ -47,6 +47,7 @@ Result<void> Store::load_files() {
     TARNWICK_TRY(write_snapshot());
     TARNWICK_TRY(storage_->remove(kWalFile));
     wal_entries_since_snapshot_ = 0;
+    wal_bytes_written_ = 0;
   }
   rebuild_indexes();
   TARNWICK_TRY(load_mutation_log());

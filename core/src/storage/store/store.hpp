@@ -64,8 +64,9 @@ class Store {
   Result<void> write_snapshot();
   Result<void> compact();
 
-  // ---- Applying a change batch (apply.cpp).
-  Result<void> apply_with_identity(const ChangeBatch& batch, const std::optional<std::string>& operation_id,
+  // ---- Applying a change batch (apply.cpp). The batch is the store's own copy: a caller that
+  // has no further use for its batch moves it in and saves copying every record.
+  Result<void> apply_with_identity(ChangeBatch batch, const std::optional<std::string>& operation_id,
                                    const std::optional<std::string>& transaction_id,
                                    const std::optional<std::string>& actor, std::optional<std::uint64_t> base_revision,
                                    const std::optional<json::Value>& metadata);
@@ -189,6 +190,7 @@ class Store {
   TextSet seen_operation_ids_;
   TextSet seen_transaction_ids_;
   std::uint64_t wal_entries_since_snapshot_ = 0;
+  std::uint64_t wal_bytes_written_ = 0;  // the size of "wal.msgpack" holding exactly the counted entries
   std::uint64_t last_sequence_ = 0;
   VectorPrecision vector_precision_;
   bool precision_known_ = false;
