@@ -67,6 +67,7 @@ Result<void> write_packed(std::string& out, const json::Array& vector) {
   out += "{\"";
   out += kMarker;
   out += "\":\"";
+  out.reserve(out.size() + 8 * vector.size() + 2);
   for (const json::Value& e : vector) {
     std::uint32_t bits = kNullBits;
     if (!e.is_null()) {
@@ -74,7 +75,9 @@ Result<void> write_packed(std::string& out, const json::Array& vector) {
       if (!d) return fail(corrupt("mutation vector contains a non-number"));
       bits = std::bit_cast<std::uint32_t>(static_cast<float>(*d));
     }
-    for (int shift = 28; shift >= 0; shift -= 4) out += kHex[(bits >> shift) & 0xf];
+    char group[8];
+    for (int i = 7; i >= 0; --i, bits >>= 4) group[i] = kHex[bits & 0xf];
+    out.append(group, sizeof group);
   }
   out += "\"}";
   return {};
