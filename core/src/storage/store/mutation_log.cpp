@@ -79,6 +79,7 @@ Result<std::vector<MutationRecord>> read_mutation_log(std::string_view content) 
 Result<std::vector<MutationRecord>> Store::mutation_log() {
   if (closed_) return fail(err::Closed{});
   TARNWICK_TRY_ASSIGN(const std::optional<Bytes> content, storage_->read(kMutationLogFile));
+  mutation_log_torn_ = content && !content->empty() && content->back() != '\n';
   if (!content) return std::vector<MutationRecord>{};
   return read_mutation_log({reinterpret_cast<const char*>(content->data()), content->size()});
 }
@@ -121,9 +122,15 @@ Result<void> Store::trim_mutation_log() {
       return fail(corrupt("mutation log: " + line.error().text()));
     content += '\n';
   }
-  TARNWICK_TRY(storage_->write(kMutationLogFile, as_bytes(content)));
-  if (options_.sync_mode == kSyncAfterWrites) TARNWICK_TRY(storage_->sync(kMutationLogFile));
-  return {};
+  return rewrite_mutation_log(content, options_.sync_mode == kSyncAfterWrites);
+}
+
+Result<void> Store::rewrite_mutation_log(std::string_view content, bool sync) {
+  auto r = storage_->write(kMutationLogFile, as_bytes(content));
+  if (r) mutation_log_torn_ = false;  // whole lines only, whatever the file ended with before
+  if (r && sync) r = storage_->sync(kMutationLogFile);
+  if (!r) mark_out_of_step(FailedWrite::Other);
+  return r;
 }
 
 Result<void> Store::replace_mutation_log(std::span<const MutationRecord> records) {
@@ -141,7 +148,7 @@ Result<void> Store::replace_mutation_log(std::span<const MutationRecord> records
     TARNWICK_TRY(check_packed_vectors(r));
     content += '\n';
   }
-  TARNWICK_TRY(storage_->write(kMutationLogFile, as_bytes(content)));
+  TARNWICK_TRY(rewrite_mutation_log(content, false));
   last_sequence_ = records.empty() ? 0 : records.back().sequence;
   TextSet operation_ids;
   TextSet transaction_ids;
