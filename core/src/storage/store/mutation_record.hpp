@@ -1,12 +1,16 @@
 #pragma once
 // One entry of the mutation log and the changes it lists. Written as a JSON object whose keys
 // follow the field order; the three optional fields leave no key when absent (never a null).
+// Read from an object (unknown keys ignored, null in an optional field meaning absent) or from
+// an array of the field values in order, at least the five required ones.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "error/error.hpp"
 #include "json/json.hpp"
 #include "model/reader.hpp"
 
@@ -15,6 +19,10 @@ namespace tarnwick::store {
 struct MutationOperation {
   std::string operation_type;  // "putNode", "deleteNode", ... (not checked on reading)
   json::Value payload;
+
+  json::Value serialize() const;
+  // Consumes `v`. Any payload is accepted, null included.
+  static ReadResult<MutationOperation> deserialize(json::Value& v);
   friend bool operator==(const MutationOperation& a, const MutationOperation& b);
 };
 
@@ -27,7 +35,24 @@ struct MutationRecord {
   std::optional<std::string> actor;
   std::optional<std::uint64_t> base_revision;
   std::optional<json::Value> metadata;
+
+  json::Value serialize() const;
+  // Consumes `v`.
+  static ReadResult<MutationRecord> deserialize(json::Value& v);
   friend bool operator==(const MutationRecord& a, const MutationRecord& b);
 };
+
+// The operation kinds whose payload may carry a vector under "vector": only these are packed
+// and unpacked.
+bool carries_vector(std::string_view operation_type);
+
+// Writes one payload vector into a line; may fail (a packing that refuses an element).
+using VectorWriter = Result<void> (*)(std::string& out, const json::Array& vector);
+
+// Appends the record's compact JSON text to `out`, byte for byte what
+// json::print(record.serialize()) gives, except that the "vector" array of each object payload
+// of a "putNode" or "putVector" operation is written by `write_vector`. Builds no JSON value.
+// On failure `out` holds part of the line.
+Result<void> write_record(std::string& out, const MutationRecord& record, VectorWriter write_vector);
 
 }  // namespace tarnwick::store

@@ -142,6 +142,11 @@ class Store {
   // Whether another projected edge of `edge`'s type shares its source (`by_source`) or target.
   bool shares_endpoint(const Edge& edge, const Projection& projected, bool by_source) const;
 
+  // ---- Mutation log helpers (mutation_log.cpp).
+  // Replaces "mutations.jsonl" with whole lines; a failure may have changed it, so the store
+  // goes out of step until repaired.
+  Result<void> rewrite_mutation_log(std::string_view content, bool sync);
+
   // ---- Node query helpers (node_query.cpp).
 
   // ---- Loading and applying (load.cpp, apply.cpp, compact.cpp, repair.cpp).
