@@ -106,7 +106,8 @@ TEST(StoreApply, Float32StoresRoundBeforeValidating) {
   b.put_vectors = {{"v", {0.1}}};
   ASSERT_TRUE(apply(*s, b));
   EXPECT_EQ(s->vectors().value()[0].second, std::vector<double>{0.10000000149011612});
-  const auto& logged = std::get<WalEntry::PutVector>(wal_of(*disk).back().value);
+  const auto entries = wal_of(*disk);
+  const auto& logged = std::get<WalEntry::PutVector>(entries.back().value);
   EXPECT_EQ(logged.vector, std::vector<double>{0.10000000149011612});
   b.put_vectors = {{"w", {1e39}}};
   EXPECT_EQ(error_text(apply(*s, b)), "invalid_argument: vector must contain finite values");

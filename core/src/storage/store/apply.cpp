@@ -9,11 +9,9 @@
 #include "storage/store/mutation_operations.hpp"
 #include "storage/store/projection.hpp"
 #include "storage/store/store.hpp"
+#include "storage/store/vector_packing.hpp"
 
 namespace tarnwick::store {
-
-// Provided by the mutation log's vector packing.
-Result<std::string> pack_mutation_vectors(const MutationRecord& record, VectorPrecision precision);
 
 namespace {
 
@@ -138,15 +136,14 @@ Result<void> Store::append_to_wal(std::span<const WalEntry> entries) {
 // The batch's frames are already in "wal.msgpack": any failure from here on leaves the files
 // ahead of memory, which the repair settles.
 Result<void> Store::append_to_mutation_log(const MutationRecord& record) {
-  auto line = pack_mutation_vectors(record, vector_precision_);
-  Result<void> r;
-  if (!line) {
-    r = fail(line.error());
-  } else {
-    line->push_back('\n');
-    r = storage_->append(kMutationLogFile, {reinterpret_cast<const std::uint8_t*>(line->data()), line->size()});
-    if (r && options_.sync_mode == kSyncAfterWrites) r = storage_->sync(kMutationLogFile);
+  line_buffer_.clear();
+  auto r = append_mutation_line(line_buffer_, record, vector_precision_);
+  if (r) {
+    line_buffer_.push_back('\n');
+    r = storage_->append(kMutationLogFile,
+                         {reinterpret_cast<const std::uint8_t*>(line_buffer_.data()), line_buffer_.size()});
   }
+  if (r && options_.sync_mode == kSyncAfterWrites) r = storage_->sync(kMutationLogFile);
   if (!r) mark_out_of_step(FailedWrite::Other);
   return r;
 }

@@ -110,6 +110,8 @@ Result<void> Store::trim_mutation_log() {
   if (!options_.retention) return {};
   const MutationLogRetention& retention = *options_.retention;
   if (!retention.mutation_log_max_entries && !retention.mutation_log_max_age_ms) return {};
+  if (closed_) return fail(err::Closed{});
+  if (out_of_step_ != FailedWrite::None) TARNWICK_TRY(repair());
   TARNWICK_TRY_ASSIGN(const std::vector<MutationRecord> records, mutation_log());
   if (records.empty()) return {};
   const std::vector<const MutationRecord*> kept = retained(records, retention, clock_());

@@ -9,12 +9,10 @@
 #include <algorithm>
 #include <limits>
 
+#include "storage/store/mutation_log.hpp"
 #include "storage/store/store.hpp"
 
 namespace tarnwick::store {
-
-// Provided by the mutation log: one line parsed, unpacked and read as a record.
-Result<MutationRecord> read_mutation_line(std::string_view line);
 
 Result<void> Store::repair() {
   if (loaded_) {

@@ -205,6 +205,7 @@ class Store {
   Clock clock_;
   FailedWrite out_of_step_ = FailedWrite::None;
   bool mutation_log_torn_ = false;  // its last piece had no line feed when last read
+  std::string line_buffer_;         // each batch's record line, reused
 
   // ---- Upkeep state of the derived maps and checks (derived_maps.cpp and the checks).
   // Kept by the four operations on one node or edge and recomputed by `rebuild_indexes`, so that
