@@ -12,7 +12,7 @@ void print_double(std::string& out, double d) {
     return;
   }
   // Shortest round-trip digits, then laid out positionally for 1e-5 <= |d| < 1e16 and as
-  // d.ddde[-]N otherwise.
+  // d.ddde[-]N otherwise. No allocation: a float64 vector prints hundreds of these per record.
   char buf[40];
   const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
   std::string_view sci(buf, r.ptr);
@@ -21,17 +21,22 @@ void print_double(std::string& out, double d) {
     sci.remove_prefix(1);
   }
   const std::size_t e = sci.find('e');
-  std::string digits;
+  char digit_buf[24];
+  int n = 0;
   for (char c : sci.substr(0, e))
-    if (c != '.') digits += c;
-  const int exp = std::atoi(std::string(sci.substr(e + 1)).c_str());
-  const int n = static_cast<int>(digits.size());
+    if (c != '.') digit_buf[n++] = c;
+  const std::string_view digits(digit_buf, static_cast<std::size_t>(n));
+  std::string_view exp_text = sci.substr(e + 1);
+  if (exp_text.front() == '+') exp_text.remove_prefix(1);
+  int exp = 0;
+  std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exp);
 
   if (exp < -5 || exp >= 16) {
     out += digits[0];
-    if (n > 1) (out += '.').append(digits, 1);
+    if (n > 1) (out += '.').append(digits.substr(1));
     out += 'e';
-    out += std::to_string(exp);
+    char exp_buf[8];
+    out.append(exp_buf, std::to_chars(exp_buf, exp_buf + sizeof exp_buf, exp).ptr);
   } else if (exp < 0) {
     out += "0.";
     out.append(static_cast<std::size_t>(-exp - 1), '0');
@@ -41,9 +46,9 @@ void print_double(std::string& out, double d) {
     out.append(static_cast<std::size_t>(exp + 1 - n), '0');
     out += ".0";
   } else {
-    out.append(digits, 0, static_cast<std::size_t>(exp + 1));
+    out.append(digits.substr(0, static_cast<std::size_t>(exp + 1)));
     out += '.';
-    out.append(digits, static_cast<std::size_t>(exp + 1));
+    out.append(digits.substr(static_cast<std::size_t>(exp + 1)));
   }
 }
 
