@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -11,9 +12,18 @@ void print_double(std::string& out, double d) {
     out += "null";
     return;
   }
-  // Shortest round-trip digits, then laid out positionally for 1e-5 <= |d| < 1e16 and as
-  // d.ddde[-]N otherwise. No allocation: a float64 vector prints hundreds of these per record.
+  // Shortest round-trip digits, laid out positionally for 1e-5 <= |d| < 1e16 and as d.ddde[-]N
+  // otherwise. Comparing with the two bounds as doubles decides exactly as the decimal exponent
+  // of the shortest digits would: no double below a bound has shortest digits at or above it.
+  // No allocation: a float64 vector prints hundreds of these per record.
   char buf[40];
+  const double magnitude = std::fabs(d);
+  if (magnitude == 0.0 || (magnitude >= 1e-5 && magnitude < 1e16)) {
+    const auto fixed = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed);
+    out.append(buf, fixed.ptr);
+    if (std::find(buf, fixed.ptr, '.') == fixed.ptr) out += ".0";
+    return;
+  }
   const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
   std::string_view sci(buf, r.ptr);
   if (sci.front() == '-') {

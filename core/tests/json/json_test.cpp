@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +54,34 @@ TEST(JsonPrintDouble, ExponentFormOutsideThatRange) {
   EXPECT_EQ(printed_double(1.2345678901234568e17), "1.2345678901234568e17");
   EXPECT_EQ(printed_double(std::numeric_limits<double>::max()), "1.7976931348623157e308");
   EXPECT_EQ(printed_double(5e-324), "5e-324");
+}
+
+// The layout rule written from the shortest scientific digits, as plainly as possible.
+std::string reference_layout(double d) {
+  char buf[40];
+  std::string sci(buf, std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific).ptr);
+  std::string sign;
+  if (sci[0] == '-') sign = "-", sci.erase(0, 1);
+  const std::size_t e = sci.find('e');
+  std::string digits = sci.substr(0, e);
+  std::erase(digits, '.');
+  const int exp = std::stoi(sci.substr(e + 1));
+  const int n = static_cast<int>(digits.size());
+  if (exp < -5 || exp >= 16) return sign + digits[0] + (n > 1 ? "." + digits.substr(1) : "") + "e" + std::to_string(exp);
+  if (exp < 0) return sign + "0." + std::string(-exp - 1, '0') + digits;
+  if (n <= exp + 1) return sign + digits + std::string(exp + 1 - n, '0') + ".0";
+  return sign + digits.substr(0, exp + 1) + "." + digits.substr(exp + 1);
+}
+
+TEST(JsonPrintDouble, LayoutFollowsTheShortestDigitsAtEveryMagnitude) {
+  std::mt19937_64 rng(99);
+  for (int i = 0; i < 100000; ++i) {
+    const int exponent = static_cast<int>(rng() % 30) - 10;  // around both bounds
+    const double d = std::uniform_real_distribution<double>(-10, 10)(rng) * std::pow(10.0, exponent);
+    ASSERT_EQ(printed_double(d), reference_layout(d)) << d;
+  }
+  for (double d : {1e-5, std::nextafter(1e-5, 0.0), std::nextafter(1e-5, 1.0), 1e16, std::nextafter(1e16, 0.0)})
+    EXPECT_EQ(printed_double(d), reference_layout(d));
 }
 
 TEST(JsonPrintDouble, NonFiniteIsNull) {
