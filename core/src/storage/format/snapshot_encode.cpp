@@ -30,12 +30,22 @@ std::size_t vector_bytes(const VectorRef& v, VectorPrecision precision) {
   return precision == VectorPrecision::Float32 ? 24 + 4 * n : 5 + 9 * n;
 }
 
+// Top-level data values only: long texts there are what typical data is made of.
+std::size_t data_bytes(const json::Object& data) {
+  std::size_t total = 0;
+  for (const auto& kv : data) {
+    const json::String* text = kv.value().if_string();
+    total += 16 + kv.key().size() + (text ? text->size() : 16);
+  }
+  return total;
+}
+
 // Close to the final size for typical records, so the buffer rarely grows while writing.
 std::size_t estimate(std::span<const SnapshotNodeRef> nodes, std::span<const SnapshotEdgeRef> edges,
                      std::span<const SnapshotVectorRef> vectors, VectorPrecision precision) {
   std::size_t total = 128;
   for (const auto& n : nodes) {
-    total += 160 + 2 * n.id.size() + n.node->type.size() + 32 * n.node->data.size();
+    total += 160 + 2 * n.id.size() + n.node->type.size() + data_bytes(n.node->data);
     if (n.vector) total += vector_bytes(*n.vector, precision);
   }
   for (const auto& e : edges)
