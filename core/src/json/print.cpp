@@ -64,9 +64,15 @@ void print_double(std::string& out, double d) {
 
 void print_string(std::string& out, std::string_view s) {
   static constexpr char kHex[] = "0123456789abcdef";
+  const auto plain = [](char c) { return static_cast<unsigned char>(c) >= 0x20 && c != '"' && c != '\\'; };
   out += '"';
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
+  // Texts are mostly plain: copy each run of characters that need no escape at once.
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t run = i;
+    while (run < s.size() && plain(s[run])) ++run;
+    out.append(s.data() + i, run - i);
+    if (run == s.size()) break;
+    const char c = s[run];
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -75,25 +81,30 @@ void print_string(std::string& out, std::string_view s) {
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
-      default:
-        if (u < 0x20) {
-          out += "\\u00";
-          out += kHex[u >> 4];
-          out += kHex[u & 15];
-        } else {
-          out += c;
-        }
+      default: {
+        const auto u = static_cast<unsigned char>(c);
+        const char escaped[] = {'\\', 'u', '0', '0', kHex[u >> 4], kHex[u & 15]};
+        out.append(escaped, sizeof escaped);
+      }
     }
+    i = run + 1;
   }
   out += '"';
 }
+
+namespace {
+void print_integer(std::string& out, auto n) {
+  char buf[24];
+  out.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
+}
+}  // namespace
 
 void print(std::string& out, const Value& v) {
   switch (v.kind()) {
     case Kind::null: out += "null"; break;
     case Kind::bool_: out += v.get_bool() ? "true" : "false"; break;
-    case Kind::int64: out += std::to_string(v.get_int64()); break;
-    case Kind::uint64: out += std::to_string(v.get_uint64()); break;
+    case Kind::int64: print_integer(out, v.get_int64()); break;
+    case Kind::uint64: print_integer(out, v.get_uint64()); break;
     case Kind::double_: print_double(out, v.get_double()); break;
     case Kind::string: print_string(out, v.get_string()); break;
     case Kind::array: {
