@@ -25,13 +25,17 @@ inline constexpr std::size_t kMaxParseDepth = 127;
 // come back through the parser, also inside a record that nests it further.
 inline constexpr std::size_t kMaxValueDepth = 100;
 
-// A parse failure: what went wrong and the byte offset at which the parser stopped.
+// A parse failure: what went wrong and how many bytes had been read when it was found: the
+// offending byte included, the whole text when it ends too soon, and for a number out of range
+// up to its last digit.
 struct ParseError {
   std::string message;
   std::size_t offset = 0;
 };
 
-// A 1-based line and column of a byte offset in a text.
+// Every text reader places a fault at the last byte it had read when it found the fault:
+// `offset` counts the bytes read. The line is 1-based; the column is that byte's 1-based place
+// on its line, or 0 when nothing of the line has been read (no byte at all, or a line feed last).
 struct Position {
   std::uint64_t line = 1;
   std::uint64_t column = 0;

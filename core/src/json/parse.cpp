@@ -1,11 +1,11 @@
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/value_stack.hpp>
 
-#include <charconv>
-#include <cmath>
 #include <string>
 
+#include "json/events.hpp"
 #include "json/json.hpp"
+#include "json/parser_detail.hpp"
 
 namespace tarnwick::json {
 
@@ -13,8 +13,7 @@ namespace {
 
 namespace bj = boost::json;
 
-// Builds the value like Boost's own parser, except that every double is re-read from its
-// text with std::from_chars: Boost's number parsing is not correctly rounded.
+// Builds the value like Boost's own parser, except for the numbers (ExactNumbers).
 class Handler {
  public:
   static constexpr std::size_t max_object_size = Object::max_size();
@@ -23,13 +22,7 @@ class Handler {
   static constexpr std::size_t max_string_size = String::max_size();
 
   bj::value_stack stack;
-  std::string number;  // the parts of a number split across input chunks
-
-  std::string_view take_number(bj::string_view last) {
-    if (number.empty()) return {last.data(), last.size()};
-    number.append(last.data(), last.size());
-    return number;
-  }
+  detail::ExactNumbers numbers;
 
   bool on_document_begin(bj::error_code&) { return true; }
   bool on_document_end(bj::error_code&) { return true; }
@@ -41,49 +34,33 @@ class Handler {
   bool on_key(bj::string_view s, std::size_t, bj::error_code&) { return stack.push_key(s), true; }
   bool on_string_part(bj::string_view s, std::size_t, bj::error_code&) { return stack.push_chars(s), true; }
   bool on_string(bj::string_view s, std::size_t, bj::error_code&) { return stack.push_string(s), true; }
-  bool on_number_part(bj::string_view s, bj::error_code&) { return number.append(s.data(), s.size()), true; }
-  bool on_int64(std::int64_t i, bj::string_view s, bj::error_code&) {
-    // "-0" has no integer form of its own: it reads as the double -0.0.
-    if (i == 0 && take_number(s).starts_with('-')) return stack.push_double(-0.0), true;
-    number.clear();
-    return stack.push_int64(i), true;
-  }
-  bool on_uint64(std::uint64_t u, bj::string_view, bj::error_code&) {
-    number.clear();
-    return stack.push_uint64(u), true;
-  }
+  bool on_number_part(bj::string_view s, bj::error_code&) { return numbers.part(s), true; }
+  bool on_int64(std::int64_t i, bj::string_view s, bj::error_code&) { return push(numbers.int64(i, s)); }
+  bool on_uint64(std::uint64_t u, bj::string_view, bj::error_code&) { return push(numbers.uint64(u)); }
   bool on_double(double, bj::string_view s, bj::error_code& ec) {
-    const std::string text(take_number(s));
-    number.clear();
-    double d = 0.0;
-    auto [ptr, err] = std::from_chars(text.data(), text.data() + text.size(), d);
-    if (err == std::errc::result_out_of_range) {
-      // Underflow rounds towards zero as strtod does; only overflow is an error.
-      d = std::strtod(text.c_str(), nullptr);
-      if (std::isinf(d)) {
-        ec = bj::error::exponent_overflow;
-        return false;
-      }
-    } else if (err != std::errc() || ptr != text.data() + text.size()) {
-      ec = bj::error::syntax;
-      return false;
-    }
-    return stack.push_double(d), true;
+    auto d = numbers.double_(s, ec);
+    return d && push(*d);
   }
   bool on_bool(bool b, bj::error_code&) { return stack.push_bool(b), true; }
   bool on_null(bj::error_code&) { return stack.push_null(), true; }
   bool on_comment_part(bj::string_view, bj::error_code&) { return true; }
   bool on_comment(bj::string_view, bj::error_code&) { return true; }
-};
 
-std::string message_for(const bj::error_code& ec) {
-  if (ec == bj::error::extra_data) return "trailing characters";
-  if (ec == bj::error::incomplete) return "EOF while parsing a value";
-  if (ec == bj::error::too_deep) return "recursion limit exceeded";
-  if (ec == bj::error::exponent_overflow) return "number out of range";
-  if (ec == bj::error::syntax) return "syntax error";
-  return ec.message();
-}
+ private:
+  bool push(const Value& v) {
+    switch (v.kind()) {
+      case Kind::int64: stack.push_int64(v.get_int64()); break;
+      case Kind::uint64: stack.push_uint64(v.get_uint64()); break;
+      case Kind::double_: stack.push_double(v.get_double()); break;
+      case Kind::null:
+      case Kind::bool_:
+      case Kind::string:
+      case Kind::array:
+      case Kind::object: break;  // numbers only
+    }
+    return true;
+  }
+};
 
 }  // namespace
 
@@ -94,9 +71,12 @@ std::expected<Value, ParseError> parse(std::string_view text) {
   parser.handler().stack.reset();
   bj::error_code ec;
   const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
-  if (!ec && used < text.size()) ec = bj::error::extra_data;
-  if (ec) return std::unexpected(ParseError{message_for(ec), used});
-  return parser.handler().stack.release();
+  if (!ec && used == text.size()) return parser.handler().stack.release();
+  // Parsed in one piece, Boost stops at the start of the token it could not read; where the
+  // fault was found byte by byte is known only to the event pass, so that pass tells it.
+  if (auto located = parse_events(text).error) return std::unexpected(std::move(*located));
+  if (!ec) ec = bj::error::extra_data;
+  return std::unexpected(ParseError{detail::error_message(ec), used});
 }
 
 Position position_of(std::string_view text, std::size_t offset) {

@@ -99,18 +99,20 @@ ReadResult<void> assign(T& field, ReadResult<U>&& r) {
   return {};
 }
 
-template <class R>
+// One field of a record: its key, whether it must be given, and how its value is read from the
+// input (a JSON value here, or the next value of a JSON text, model/text_reader.hpp).
+template <class R, class In = json::Value>
 struct FieldSpec {
   std::string_view key;
   bool required;
-  ReadResult<void> (*read)(json::Value&, R&);
+  ReadResult<void> (*read)(In&, R&);
 };
 
-template <class R>
+template <class R, class In = json::Value>
 struct RecordSpec {
   std::string_view description;        // "struct Node"
   std::string_view array_description;  // "struct Node with 15 elements"
-  std::span<const FieldSpec<R>> fields;
+  std::span<const FieldSpec<R, In>> fields;
 };
 
 // Reads a record from an object or an array. Fields not given keep their value in `record`,

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "json/events.hpp"
 #include "json/json.hpp"
 
 namespace tarnwick::json {
@@ -153,7 +154,7 @@ TEST(JsonParse, OnlyWhitespaceMayFollowTheValue) {
   auto trailing = parse("{} x");
   ASSERT_FALSE(trailing);
   EXPECT_EQ(trailing.error().message, "trailing characters");
-  EXPECT_EQ(trailing.error().offset, 3u);
+  EXPECT_EQ(trailing.error().offset, 4u);
   EXPECT_FALSE(parse("1 2"));
   EXPECT_FALSE(parse(""));
   EXPECT_FALSE(parse("[1,]"));
@@ -174,14 +175,51 @@ TEST(JsonParse, LaterOfTwoEqualKeysWinsAtTheFirstPlace) {
   EXPECT_EQ(printed(v), R"({"a":3,"b":2})");
 }
 
-TEST(JsonParse, ErrorsCarryLineAndColumn) {
-  const std::string text = "{\n  \"a\": tru\n}";
-  auto v = parse(text);
-  ASSERT_FALSE(v);
-  const std::string located = with_position(v.error().message, text, v.error().offset);
-  EXPECT_NE(located.find(" at line 2 column "), std::string::npos) << located;
+// A fault is placed at the last byte read when it was found; column 0 when nothing of its line
+// has been read.
+TEST(JsonParse, ErrorsArePlacedAtTheByteThatRevealedThem) {
+  struct Case {
+    std::string text;
+    std::string located;
+  };
+  const Case cases[] = {
+      {"", "EOF while parsing a value at line 1 column 0"},
+      {"{\n", "EOF while parsing a value at line 2 column 0"},
+      {"[1,", "EOF while parsing a value at line 1 column 3"},
+      {"{\n  \"a\": trux\n}", "syntax error at line 2 column 11"},
+      {"{\n  \"a\": tru\n}", "syntax error at line 3 column 0"},
+      {"{} x", "trailing characters at line 1 column 4"},
+      {"12 3", "trailing characters at line 1 column 4"},
+      {"[1 2]", "syntax error at line 1 column 4"},
+      {"[1,]", "syntax error at line 1 column 4"},
+      {"[1, 2e999]", "number out of range at line 1 column 9"},
+      {"2e999", "number out of range at line 1 column 5"},
+      {std::string(128, '['), "recursion limit exceeded at line 1 column 128"},
+  };
+  for (const Case& c : cases) {
+    auto v = parse(c.text);
+    ASSERT_FALSE(v) << c.text;
+    EXPECT_EQ(with_position(v.error().message, c.text, v.error().offset), c.located) << c.text;
+    // The event pass finds the same fault.
+    auto events = parse_events(c.text);
+    ASSERT_TRUE(events.error) << c.text;
+    EXPECT_EQ(events.error->offset, v.error().offset) << c.text;
+    EXPECT_EQ(events.error->message, v.error().message) << c.text;
+  }
   EXPECT_EQ(position_of("ab\ncd", 4).line, 2u);
   EXPECT_EQ(position_of("ab\ncd", 4).column, 1u);
+}
+
+// Each event ends at its own last byte; a number at its last digit, not at the byte after it.
+TEST(JsonEvents, KeepRepeatedKeysAndWhereEachEventEnds) {
+  const std::string text = "{\"a\": [12, true],\n \"a\": null}";
+  const auto stream = parse_events(text);
+  ASSERT_FALSE(stream.error);
+  std::string seen;
+  for (const Event& e : stream.events) seen += print(e.value) + "@" + std::to_string(e.end) + " ";
+  EXPECT_EQ(seen, "null@1 \"a\"@4 null@7 12@9 true@15 null@16 \"a\"@22 null@28 null@29 ");
+  EXPECT_EQ(parse_events("-0").events.at(0).value.kind(), Kind::double_);
+  EXPECT_EQ(parse_events("12").events.at(0).end, 2u);
 }
 
 TEST(JsonEqual, NumbersCompareByKindAndValue) {

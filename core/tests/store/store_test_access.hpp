@@ -35,6 +35,10 @@ struct StoreTestAccess {
   static Result<void> validate_unique_indexes(const Store& s, const Projection& p) {
     return s.validate_unique_indexes(p);
   }
+  static Result<void> install_index_definitions(Store& s, std::string_view text) {
+    return s.install_index_definitions(text);
+  }
+  static Result<void> install_schemas(Store& s, std::string_view text) { return s.install_schemas(text); }
 };
 
 }  // namespace tarnwick::store

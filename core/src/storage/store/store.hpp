@@ -96,8 +96,15 @@ class Store {
 
   // ---- Definition files (definition_files.cpp): each installs its maps whole or fails,
   // leaving them as they were.
+  // "indexes.json": CorruptData "index metadata: {}" (the reading error, placed), InvalidArgument
+  // "invalid secondary index {}" or "secondary index {} fields must be unique and non-empty".
   Result<void> install_index_definitions(std::string_view text);
+  // "schemas.json": CorruptData "schema metadata: {}", "schema metadata: duplicate node type" or
+  // "... edge type", InvalidArgument "invalid schema for node type {}" or "... edge type {}".
   Result<void> install_schemas(std::string_view text);
+  // One definition's own rules, InvalidArgument naming its type at the first one broken.
+  static Result<void> validate_node_type_definition(const NodeTypeDefinition& definition);
+  static Result<void> validate_edge_type_definition(const EdgeTypeDefinition& definition);
 
   // ---- Derived maps (derived_maps.cpp). Between two operations each holds exactly what
   // `rebuild_indexes` computes from `nodes_`, `edges_` and `index_definitions_`.
