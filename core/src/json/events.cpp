@@ -12,13 +12,8 @@ namespace {
 
 namespace bj = boost::json;
 
-class EventHandler {
+class EventHandler : public detail::HandlerLimits {
  public:
-  static constexpr std::size_t max_object_size = Object::max_size();
-  static constexpr std::size_t max_array_size = Array::max_size();
-  static constexpr std::size_t max_key_size = String::max_size();
-  static constexpr std::size_t max_string_size = String::max_size();
-
   std::vector<Event> events;
   std::size_t read = 0;  // bytes read, the one being fed included
   // Whether a byte is being fed (rather than the end of the text). Fed one byte at a time, the

@@ -14,13 +14,8 @@ namespace {
 namespace bj = boost::json;
 
 // Builds the value like Boost's own parser, except for the numbers (ExactNumbers).
-class Handler {
+class Handler : public detail::HandlerLimits {
  public:
-  static constexpr std::size_t max_object_size = Object::max_size();
-  static constexpr std::size_t max_array_size = Array::max_size();
-  static constexpr std::size_t max_key_size = String::max_size();
-  static constexpr std::size_t max_string_size = String::max_size();
-
   bj::value_stack stack;
   detail::ExactNumbers numbers;
 

@@ -14,6 +14,14 @@
 
 namespace tarnwick::json::detail {
 
+// The size limits Boost's basic_parser asks of a handler: those of the value type.
+struct HandlerLimits {
+  static constexpr std::size_t max_object_size = Object::max_size();
+  static constexpr std::size_t max_array_size = Array::max_size();
+  static constexpr std::size_t max_key_size = String::max_size();
+  static constexpr std::size_t max_string_size = String::max_size();
+};
+
 // Boost's own number parsing is not correctly rounded, so every double is re-read from its
 // text with std::from_chars.
 class ExactNumbers {

@@ -41,6 +41,21 @@ Result<void> validate_index_definition(const SecondaryIndexDefinition& d) {
   return {};
 }
 
+// Definitions keyed by their type, in file order: each passes its own rules before its type is
+// compared with the earlier ones.
+template <class Def>
+Result<TextMap<Def>> by_type(std::vector<Def>& definitions, std::string Def::*type,
+                             Result<void> (*validate)(const Def&), std::string_view kind) {
+  TextMap<Def> out;
+  for (Def& d : definitions) {
+    TARNWICK_TRY(validate(d));
+    std::string key = d.*type;
+    if (!out.try_emplace(std::move(key), std::move(d)).second)
+      return fail(corrupt("schema metadata: duplicate " + std::string(kind) + " type"));
+  }
+  return out;
+}
+
 }  // namespace
 
 Result<void> Store::validate_node_type_definition(const NodeTypeDefinition& d) {
@@ -72,20 +87,10 @@ Result<void> Store::install_index_definitions(std::string_view text) {
 Result<void> Store::install_schemas(std::string_view text) {
   auto read = read_schema_metadata(text);
   if (!read) return fail(corrupt("schema metadata: " + read.error().text()));
-  TextMap<NodeTypeDefinition> node_types;
-  for (NodeTypeDefinition& d : read->node_types) {
-    TARNWICK_TRY(validate_node_type_definition(d));
-    std::string key = d.node_type;
-    if (!node_types.try_emplace(std::move(key), std::move(d)).second)
-      return fail(corrupt("schema metadata: duplicate node type"));
-  }
-  TextMap<EdgeTypeDefinition> edge_types;
-  for (EdgeTypeDefinition& d : read->edge_types) {
-    TARNWICK_TRY(validate_edge_type_definition(d));
-    std::string key = d.edge_type;
-    if (!edge_types.try_emplace(std::move(key), std::move(d)).second)
-      return fail(corrupt("schema metadata: duplicate edge type"));
-  }
+  TARNWICK_TRY_ASSIGN(auto node_types, by_type(read->node_types, &NodeTypeDefinition::node_type,
+                                               validate_node_type_definition, "node"));
+  TARNWICK_TRY_ASSIGN(auto edge_types, by_type(read->edge_types, &EdgeTypeDefinition::edge_type,
+                                               validate_edge_type_definition, "edge"));
   node_types_ = std::move(node_types);
   edge_types_ = std::move(edge_types);
   return {};
