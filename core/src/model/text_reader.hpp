@@ -13,6 +13,7 @@
 
 #include <bitset>
 #include <cassert>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,29 +114,6 @@ ReadResult<std::vector<std::string>> read_string_list(TextReader& in);
 ReadResult<TextMap<std::string>> read_string_map(TextReader& in);
 
 namespace text_detail {
-template <class R>
-ReadResult<R> read_record_object(TextReader& in, const RecordSpec<R, TextReader>& spec, R record);
-template <class R>
-ReadResult<R> read_record_array(TextReader& in, const RecordSpec<R, TextReader>& spec, R record);
-}  // namespace text_detail
-
-// Reads a record from an object or an array, with the rules of the value form (reader.hpp).
-template <class R>
-ReadResult<R> read_record(TextReader& in, const RecordSpec<R, TextReader>& spec, R record = R{}) {
-  auto first = in.peek();
-  if (!first) return std::unexpected(std::move(first).error());
-  switch ((*first)->kind) {
-    case json::EventKind::object_begin: return text_detail::read_record_object(in, spec, std::move(record));
-    case json::EventKind::array_begin: return text_detail::read_record_array(in, spec, std::move(record));
-    case json::EventKind::object_end:
-    case json::EventKind::array_end:
-    case json::EventKind::key:
-    case json::EventKind::scalar: break;
-  }
-  return in.read([&](json::Value& v) -> ReadResult<R> { return invalid_type(v, spec.description); });
-}
-
-namespace text_detail {
 
 template <class R>
 ReadResult<R> read_record_object(TextReader& in, const RecordSpec<R, TextReader>& spec, R record) {
@@ -187,5 +165,21 @@ ReadResult<R> read_record_array(TextReader& in, const RecordSpec<R, TextReader>&
 }
 
 }  // namespace text_detail
+
+// Reads a record from an object or an array, with the rules of the value form (reader.hpp).
+template <class R>
+ReadResult<R> read_record(TextReader& in, const RecordSpec<R, TextReader>& spec, R record = R{}) {
+  auto first = in.peek();
+  if (!first) return std::unexpected(std::move(first).error());
+  switch ((*first)->kind) {
+    case json::EventKind::object_begin: return text_detail::read_record_object(in, spec, std::move(record));
+    case json::EventKind::array_begin: return text_detail::read_record_array(in, spec, std::move(record));
+    case json::EventKind::object_end:
+    case json::EventKind::array_end:
+    case json::EventKind::key:
+    case json::EventKind::scalar: break;
+  }
+  return in.read([&](json::Value& v) -> ReadResult<R> { return invalid_type(v, spec.description); });
+}
 
 }  // namespace tarnwick

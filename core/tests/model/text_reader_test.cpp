@@ -37,7 +37,8 @@ TEST(TextReader, FaultsArePlacedWhereAStreamingReaderMeetsThem) {
       {R"({"b":[]})", "missing field `a` at line 1 column 8"},
       // A nested record's missing field is placed at its own closing brace.
       {"{\"a\":\"v\",\"nested\":[\r\n{\"b\":[]}]}", "missing field `a` at line 2 column 8"},
-      {R"({"a":"v","nested":[["w",[],[],1]]})", "invalid length 4, expected fewer elements in array at line 1 column 32"},
+      {R"({"a":"v","nested":[["w",[],[],1]]})",
+       "invalid length 4, expected fewer elements in array at line 1 column 32"},
       // A skipped value is still read through, so a syntax fault inside it counts.
       {R"({"x":{"y":tru}})", "syntax error at line 1 column 14"},
       // Columns count bytes.

@@ -38,7 +38,8 @@ TEST_F(DefinitionFiles, IndexReadingFaultsArePlaced) {
        meta + "invalid type: null, expected a boolean at line 1 column 41"},
       {R"([{"name":"a","fields":["x"],"nodeType":5}])",
        meta + "invalid type: integer `5`, expected a string at line 1 column 40"},
-      {R"([["a"]])", meta + "invalid length 1, expected struct SecondaryIndexDefinition with 5 elements at line 1 column 6"},
+      {R"([["a"]])",
+       meta + "invalid length 1, expected struct SecondaryIndexDefinition with 5 elements at line 1 column 6"},
       {R"([["a",["x"],null,false,false,1]])",
        meta + "invalid length 6, expected fewer elements in array at line 1 column 31"},
       {R"(["a"])", meta + "invalid type: string \"a\", expected struct SecondaryIndexDefinition at line 1 column 4"},
@@ -54,11 +55,12 @@ TEST_F(DefinitionFiles, IndexReadingFaultsArePlaced) {
 }
 
 TEST_F(DefinitionFiles, IndexDefinitionRules) {
+  const std::string repeated = "invalid_argument: secondary index i fields must be unique and non-empty";
   const Case cases[] = {
       {R"([{"name":"","fields":["a"]}])", "invalid_argument: invalid secondary index "},
       {R"([{"name":"i","fields":[]}])", "invalid_argument: invalid secondary index i"},
-      {R"([{"name":"i","fields":["a","a"]}])", "invalid_argument: secondary index i fields must be unique and non-empty"},
-      {R"([{"name":"i","fields":["a",""]}])", "invalid_argument: secondary index i fields must be unique and non-empty"},
+      {R"([{"name":"i","fields":["a","a"]}])", repeated},
+      {R"([{"name":"i","fields":["a",""]}])", repeated},
       // Only the later of two definitions of a name is kept, and checked.
       {R"([{"name":"i","fields":[]},{"name":"i","fields":["a"]}])", "ok"},
       {R"([{"name":"i","fields":["a"]},{"name":"i","fields":[]}])", "invalid_argument: invalid secondary index i"},
@@ -93,8 +95,12 @@ TEST_F(DefinitionFiles, AFailedIndexInstallKeepsThePreviousDefinitions) {
 
 TEST_F(DefinitionFiles, SchemaReadingFaultsArePlaced) {
   const std::string meta = "corrupt_data: schema metadata: ";
-  const auto node = [](std::string_view def) { return R"({"nodeTypes":[{"nodeType":"a",)" + std::string(def) + R"(}],"edgeTypes":[]})"; };
-  const auto edge = [](std::string_view def) { return R"({"nodeTypes":[],"edgeTypes":[{"edgeType":"e",)" + std::string(def) + "}]}"; };
+  const auto node = [](std::string_view def) {
+    return R"({"nodeTypes":[{"nodeType":"a",)" + std::string(def) + R"(}],"edgeTypes":[]})";
+  };
+  const auto edge = [](std::string_view def) {
+    return R"({"nodeTypes":[],"edgeTypes":[{"edgeType":"e",)" + std::string(def) + "}]}";
+  };
   const std::string variants = "expected one of `episodic`, `semantic`, `procedural`, `entity`";
   const Case cases[] = {
       {"", meta + "EOF while parsing a value at line 1 column 0"},
@@ -124,8 +130,12 @@ TEST_F(DefinitionFiles, SchemaReadingFaultsArePlaced) {
 }
 
 TEST_F(DefinitionFiles, SchemaDefinitionRulesInOrder) {
-  const auto node = [](std::string_view def) { return R"({"nodeTypes":[{"nodeType":"n",)" + std::string(def) + R"(}],"edgeTypes":[]})"; };
-  const auto edge = [](std::string_view def) { return R"({"nodeTypes":[],"edgeTypes":[{"edgeType":"e",)" + std::string(def) + "}]}"; };
+  const auto node = [](std::string_view def) {
+    return R"({"nodeTypes":[{"nodeType":"n",)" + std::string(def) + R"(}],"edgeTypes":[]})";
+  };
+  const auto edge = [](std::string_view def) {
+    return R"({"nodeTypes":[],"edgeTypes":[{"edgeType":"e",)" + std::string(def) + "}]}";
+  };
   const std::string bad_node = "invalid_argument: invalid schema for node type n";
   const std::string bad_edge = "invalid_argument: invalid schema for edge type e";
   const Case cases[] = {
@@ -185,6 +195,23 @@ TEST_F(DefinitionFiles, AFailedSchemaInstallKeepsBothPreviousMaps) {
     EXPECT_TRUE(Access::node_types(store).contains("a") && Access::node_types(store).size() == 1) << bad;
     EXPECT_TRUE(Access::edge_types(store).contains("e") && Access::edge_types(store).size() == 1) << bad;
   }
+}
+
+// Loading reads "indexes.json" first: a fault in "schemas.json" fails the load but leaves the
+// new index definitions installed, and the store unloaded.
+TEST(DefinitionFilesAtLoad, ASchemaFaultKeepsTheNewIndexDefinitions) {
+  auto disk = std::make_shared<test::Disk>();
+  disk->put("indexes.json", R"([{"name":"by_kind","fields":["kind"]}])");
+  disk->put("schemas.json", R"({"nodeTypes":[]})");
+  Store store(std::make_unique<test::MemoryStorage>(disk), StoreOptions{});
+  auto loaded = store.ensure_loaded();
+  ASSERT_FALSE(loaded);
+  EXPECT_EQ(loaded.error().text(), "corrupt_data: schema metadata: missing field `edgeTypes` at line 1 column 16");
+  EXPECT_FALSE(store.loaded());
+  EXPECT_TRUE(Access::index_definitions(store).contains("by_kind"));
+  disk->put("schemas.json", R"({"nodeTypes":[{"nodeType":"note"}],"edgeTypes":[]})");
+  ASSERT_TRUE(store.ensure_loaded());
+  EXPECT_TRUE(Access::node_types(store).contains("note"));
 }
 
 }  // namespace

@@ -48,8 +48,8 @@ constexpr FieldSpec<SchemaMetadata, TextReader> kMetadataFields[] = {
        return assign(r.edge_types, read_list(in, [](TextReader& v) { return read_record(v, kEdgeSpec); }));
      }},
 };
-constexpr RecordSpec<SchemaMetadata, TextReader> kMetadataSpec{"struct SchemaMetadata",
-                                                               "struct SchemaMetadata with 2 elements", kMetadataFields};
+constexpr RecordSpec<SchemaMetadata, TextReader> kMetadataSpec{
+    "struct SchemaMetadata", "struct SchemaMetadata with 2 elements", kMetadataFields};
 
 }  // namespace
 
