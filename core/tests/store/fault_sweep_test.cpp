@@ -97,8 +97,8 @@ StoreOptions sweep_options() {
 
 std::shared_ptr<Disk> fresh_disk() {
   auto disk = std::make_shared<Disk>();
-  (void)kSchemas;  // the definition readers land next
-  (void)kIndexes;
+  disk->put("schemas.json", kSchemas);
+  disk->put("indexes.json", kIndexes);
   return disk;
 }
 
