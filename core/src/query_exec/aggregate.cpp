@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "query_exec/engine.hpp"
-#include "query_exec/numbers.hpp"
+#include "query_exec/json_number.hpp"
 #include "query_exec/stages.hpp"
 
 namespace tarnwick::query {

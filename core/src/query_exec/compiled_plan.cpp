@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "query_exec/numbers.hpp"
+#include "query_exec/json_number.hpp"
 
 namespace tarnwick::query {
 

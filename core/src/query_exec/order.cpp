@@ -1,4 +1,4 @@
-#include "query_exec/numbers.hpp"
+#include "query_exec/json_number.hpp"
 #include "query_exec/ranking.hpp"
 #include "query_exec/stages.hpp"
 
