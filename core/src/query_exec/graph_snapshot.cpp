@@ -28,12 +28,19 @@ void SnapshotColumns::add(const Edge& edge) {
 
 // A counting sort by group: the ids are numbered by first occurrence in one batch, then each
 // edge position is placed, in ascending order, into its group's slice of one array.
-EdgeIndex::EdgeIndex(std::span<const std::string_view> endpoints) {
-  std::size_t groups = 0;
-  const std::vector<std::size_t> group_of =
-      groups_.insert_all(endpoints, [&](std::size_t) { return groups++; }, [](std::size_t, std::size_t&) {});
+EdgeIndex::EdgeIndex(std::span<const std::string_view> endpoints) : endpoints_(endpoints) {
+  std::vector<std::uint32_t> first;  // each group's first edge
+  std::vector<std::uint32_t> group_of(endpoints.size());
+  groups_.build(
+      endpoints, [&](std::uint32_t g) { return endpoints[first[g]]; },
+      [&](std::size_t j) {
+        first.push_back(static_cast<std::uint32_t>(j));
+        return first.size() - 1;
+      },
+      [](std::size_t, std::uint32_t&) {}, [&](std::size_t j, std::uint32_t g) { group_of[j] = g; });
+  const std::size_t groups = first.size();
   starts_.assign(groups + 1, 0);
-  for (std::size_t g : group_of) ++starts_[g + 1];
+  for (std::uint32_t g : group_of) ++starts_[g + 1];
   for (std::size_t g = 0; g < groups; ++g) starts_[g + 1] += starts_[g];
   positions_.resize(endpoints.size());
   std::vector<std::size_t> next(starts_.begin(), starts_.end() - 1);
@@ -41,7 +48,8 @@ EdgeIndex::EdgeIndex(std::span<const std::string_view> endpoints) {
 }
 
 std::span<const std::size_t> EdgeIndex::find(std::string_view id) const {
-  const std::size_t g = groups_.find(id);
+  // A group's first position is its first edge, whose endpoint is the group's id.
+  const std::uint32_t g = groups_.find(id, [&](std::uint32_t group) { return endpoints_[positions_[starts_[group]]]; });
   if (g == IdTable::kAbsent) return {};
   return std::span<const std::size_t>(positions_).subspan(starts_[g], starts_[g + 1] - starts_[g]);
 }
@@ -58,9 +66,16 @@ SnapshotColumns from_records(std::vector<Node> nodes, std::vector<Edge> edges, P
 }  // namespace
 
 GraphSnapshot::GraphSnapshot(SnapshotColumns columns) : c_(std::move(columns)) {
-  // The last node with an id wins.
-  node_index_.insert_all(
-      c_.node_ids, [](std::size_t i) { return i; }, [](std::size_t i, std::size_t& stored) { stored = i; });
+  // The last node with an id wins; a slot's value is always a position holding its id.
+  node_index_.build(
+      c_.node_ids, [&](std::uint32_t i) { return c_.node_ids[i]; }, [](std::size_t i) { return i; },
+      [](std::size_t i, std::uint32_t& stored) { stored = static_cast<std::uint32_t>(i); },
+      [](std::size_t, std::uint32_t) {});
+}
+
+std::size_t GraphSnapshot::find(std::string_view id) const {
+  const std::uint32_t i = node_index_.find(id, [&](std::uint32_t position) { return c_.node_ids[position]; });
+  return i == IdTable::kAbsent ? kNoNode : i;
 }
 
 GraphSnapshot::GraphSnapshot(std::vector<Node> nodes, std::vector<Edge> edges, Projection projection)

@@ -52,20 +52,22 @@ struct SnapshotColumns {
 // Edge positions grouped by one endpoint id: one flat array, each group's positions ascending.
 class EdgeIndex {
  public:
+  // `endpoints` must outlive the index; a snapshot's columns keep their buffers when moved.
   explicit EdgeIndex(std::span<const std::string_view> endpoints);
 
   // The positions of the edges whose endpoint is `id`, ascending; empty when there are none.
   std::span<const std::size_t> find(std::string_view id) const;
 
  private:
-  IdTable groups_;                      // id -> group number
-  std::vector<std::size_t> starts_;     // group g spans positions_[starts_[g], starts_[g + 1])
+  std::span<const std::string_view> endpoints_;
+  IdTable groups_;                        // id -> group number
+  std::vector<std::size_t> starts_;       // group g spans positions_[starts_[g], starts_[g + 1])
   std::vector<std::size_t> positions_;
 };
 
 class GraphSnapshot {
  public:
-  static constexpr std::size_t kNoNode = IdTable::kAbsent;
+  static constexpr std::size_t kNoNode = SIZE_MAX;
 
   // Nothing is validated: duplicate ids and edges to unknown ids are kept as they are.
   explicit GraphSnapshot(SnapshotColumns columns);
@@ -85,7 +87,7 @@ class GraphSnapshot {
   std::optional<std::span<const double>> vector(std::size_t node) const;
 
   // The position of the last node in the list that carries `id`, or kNoNode.
-  std::size_t find(std::string_view id) const { return node_index_.find(id); }
+  std::size_t find(std::string_view id) const;
   // No two nodes share an id, so every node is the one its id names.
   bool ids_unique() const { return node_index_.size() == node_count(); }
 

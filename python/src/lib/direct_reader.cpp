@@ -90,10 +90,15 @@ struct Table {
     return {};
   }
 
-  // The field a key names, or N.
-  std::size_t field_of(PyObject* key, std::string_view text) const {
+  // The field an interned key names, or N.
+  std::size_t field_by_pointer(PyObject* key) const {
     for (std::size_t i = 0; i < N; ++i)
       if (names[i] == key) return i;
+    return N;
+  }
+
+  // The field a key's text names, or N.
+  std::size_t field_by_text(std::string_view text) const {
     for (std::size_t i = 0; i < N; ++i)
       if (fields[i].key == text) return i;
     return N;
@@ -159,15 +164,32 @@ class Reader {
   template <class F>
   DirectResult<void> each_element(PyObject* object, F&& visit);
 
+  template <std::size_t N>
+  struct Found {
+    std::array<PyObject*, N> values{};      // null where not given
+    std::array<std::string_view, N> texts{};  // the UTF-8 text of each given text field
+  };
+
   template <std::size_t N, class Keep>
-  DirectResult<std::array<PyObject*, N>> record(PyObject* object, Table<N>& table, Keep&& keep);
-  DirectResult<void> take(Take how, PyObject* v);
+  DirectResult<Found<N>> record(PyObject* object, Table<N>& table, Keep&& keep);
+  DirectResult<void> take(Take how, PyObject* v, std::string_view* text = nullptr);
   DirectResult<void> memory_class(PyObject* v);
   DirectResult<void> context(PyObject* v);
   DirectResult<void> data(PyObject* v);
   DirectResult<void> vector(PyObject* v);
 
+  // The projected slot a str names as a data key (kNoSlot: none), remembered by the str's
+  // address. Every object the reader meets stays alive and unchanged for the whole call, since
+  // no Python code runs, so an address seen again is the same str, already found encodable.
+  static constexpr std::uint32_t kNoSlot = UINT32_MAX;
+  struct KnownText {
+    PyObject* str = nullptr;
+    std::uint32_t slot = kNoSlot;
+  };
+  DirectResult<std::uint32_t> known_text(PyObject* str);
+
   query::SnapshotColumns* c_;
+  std::array<KnownText, 1024> known_{};
   std::vector<json::Value> row_;  // the current node's projected values, by slot
   std::optional<query::VectorSpan> vector_;
   int depth_ = 0;
@@ -187,13 +209,33 @@ DirectResult<void> Reader::value(PyObject* o, json::Value* out) {
     if (!n) return declined();
     if (out) *out = *n < 0 ? json::Value(*n) : json::Value(static_cast<std::uint64_t>(*n));
   } else if (PyUnicode_CheckExact(o)) {
+    if (!out) {
+      DIRECT_TRY(known_text(o));
+      return {};
+    }
     const auto text = text_of(o);
     if (!text) return Stop(text.error());
-    if (out) *out = json::Value(json::String(*text));
+    *out = json::Value(json::String(*text));
   } else {
     return declined();
   }
   return {};
+}
+
+DirectResult<std::uint32_t> Reader::known_text(PyObject* str) {
+  const auto address = reinterpret_cast<std::uintptr_t>(str);
+  KnownText& entry = known_[((address >> 4) ^ (address >> 14)) % known_.size()];
+  if (entry.str == str) return entry.slot;
+  const auto text = text_of(str);
+  if (!text) return Stop(text.error());
+  std::uint32_t slot = kNoSlot;
+  if (c_) {
+    const std::vector<std::string>& wanted = c_->projection.fields;
+    for (std::size_t i = 0; i < wanted.size() && slot == kNoSlot; ++i)
+      if (wanted[i] == *text) slot = static_cast<std::uint32_t>(i);
+  }
+  entry = KnownText{str, slot};
+  return slot;
 }
 
 DirectResult<void> Reader::dict(PyObject* object, json::Value* out) {
@@ -204,12 +246,13 @@ DirectResult<void> Reader::dict(PyObject* object, json::Value* out) {
   PyObject* item = nullptr;
   while (PyDict_Next(object, &position, &key, &item)) {
     if (!PyUnicode_CheckExact(key)) return declined();
-    const auto name = text_of(key);
-    if (!name) return Stop(name.error());
     if (!members) {
+      DIRECT_TRY(known_text(key));
       DIRECT_TRY(value(item, nullptr));
       continue;
     }
+    const auto name = text_of(key);
+    if (!name) return Stop(name.error());
     json::Value member;
     DIRECT_TRY(value(item, &member));
     members->insert_or_assign(*name, std::move(member));
@@ -236,37 +279,40 @@ DirectResult<void> Reader::sequence(PyObject* object, json::Value* out) {
 
 // Reads a record dict: every key is matched against the table, every known value is checked
 // by its field's rule, every other value as any value; `keep(field, value)` takes the fields
-// whose values the caller keeps. Gives the value objects by field, null where not given.
+// whose values the caller keeps.
 template <std::size_t N, class Keep>
-DirectResult<std::array<PyObject*, N>> Reader::record(PyObject* object, Table<N>& table, Keep&& keep) {
+DirectResult<Reader::Found<N>> Reader::record(PyObject* object, Table<N>& table, Keep&& keep) {
   if (!PyDict_CheckExact(object)) return declined();
   DIRECT_TRY(table.intern());
-  std::array<PyObject*, N> found{};
+  Found<N> found;
   DIRECT_TRY(nested([&]() -> DirectResult<void> {
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
     while (PyDict_Next(object, &position, &key, &item)) {
       if (!PyUnicode_CheckExact(key)) return declined();
-      const auto name = text_of(key);
-      if (!name) return Stop(name.error());
-      const std::size_t f = table.field_of(key, *name);
+      std::size_t f = table.field_by_pointer(key);
+      if (f == N) {
+        const auto name = text_of(key);
+        if (!name) return Stop(name.error());
+        f = table.field_by_text(*name);
+      }
       if (f == N) {
         DIRECT_TRY(value(item, nullptr));
         continue;
       }
-      found[f] = item;
+      found.values[f] = item;
       const Take how = table.fields[f].take;
-      DIRECT_TRY(how == Take::Data || how == Take::Vector ? keep(f, item) : take(how, item));
+      DIRECT_TRY(how == Take::Data || how == Take::Vector ? keep(f, item) : take(how, item, &found.texts[f]));
     }
     return {};
   }));
   for (std::size_t i = 0; i < N; ++i)
-    if (table.fields[i].required && found[i] == nullptr) return declined();
+    if (table.fields[i].required && found.values[i] == nullptr) return declined();
   return found;
 }
 
-DirectResult<void> Reader::take(Take how, PyObject* v) {
+DirectResult<void> Reader::take(Take how, PyObject* v, std::string_view* text_out) {
   const bool none = v == Py_None;
   switch (how) {
     case Take::OptText:
@@ -276,6 +322,7 @@ DirectResult<void> Reader::take(Take how, PyObject* v) {
       if (!PyUnicode_CheckExact(v)) return declined();
       const auto text = text_of(v);
       if (!text) return Stop(text.error());
+      if (text_out) *text_out = *text;
       return {};
     }
     case Take::F64: {
@@ -368,18 +415,15 @@ DirectResult<void> Reader::context(PyObject* v) {
 // A node's data: every value checked, the projected keys' values built into the row.
 DirectResult<void> Reader::data(PyObject* v) {
   if (!PyDict_CheckExact(v)) return declined();
-  const std::vector<std::string>& wanted = c_->projection.fields;
   return nested([&]() -> DirectResult<void> {
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
     PyObject* item = nullptr;
     while (PyDict_Next(v, &position, &key, &item)) {
       if (!PyUnicode_CheckExact(key)) return declined();
-      const auto name = text_of(key);
-      if (!name) return Stop(name.error());
-      std::size_t slot = 0;
-      while (slot < wanted.size() && wanted[slot] != *name) ++slot;
-      DIRECT_TRY(value(item, slot < wanted.size() ? &row_[slot] : nullptr));
+      const auto slot = known_text(key);
+      if (!slot) return Stop(slot.error());
+      DIRECT_TRY(value(item, *slot == kNoSlot ? nullptr : &row_[*slot]));
     }
     return {};
   });
@@ -409,9 +453,8 @@ DirectResult<void> Reader::node(PyObject* object) {
   vector_.reset();
   auto found = record(object, node_table, [&](std::size_t f, PyObject* v) { return f == kNodeData ? data(v) : vector(v); });
   if (!found) return Stop(found.error());
-  // Both texts were read while checking, so their UTF-8 forms are at hand.
-  c_->node_ids.push_back(c_->texts.copy(*text_of((*found)[kNodeId])));
-  c_->node_types.push_back(c_->texts.copy(*text_of((*found)[kNodeType])));
+  c_->node_ids.push_back(c_->texts.copy(found->texts[kNodeId]));
+  c_->node_types.push_back(c_->texts.copy(found->texts[kNodeType]));
   for (std::size_t slot = 0; slot < row_.size(); ++slot) c_->fields[slot].push_back(std::move(row_[slot]));
   if (c_->projection.vectors) c_->vectors.push_back(vector_.value_or(query::VectorSpan{}));
   return {};
@@ -420,9 +463,9 @@ DirectResult<void> Reader::node(PyObject* object) {
 DirectResult<void> Reader::edge(PyObject* object) {
   auto found = record(object, edge_table, [](std::size_t, PyObject*) -> DirectResult<void> { return declined(); });
   if (!found) return Stop(found.error());
-  c_->edge_sources.push_back(c_->texts.copy(*text_of((*found)[kEdgeSource])));
-  c_->edge_targets.push_back(c_->texts.copy(*text_of((*found)[kEdgeTarget])));
-  c_->edge_types.push_back(c_->texts.copy(*text_of((*found)[kEdgeType])));
+  c_->edge_sources.push_back(c_->texts.copy(found->texts[kEdgeSource]));
+  c_->edge_targets.push_back(c_->texts.copy(found->texts[kEdgeTarget]));
+  c_->edge_types.push_back(c_->texts.copy(found->texts[kEdgeType]));
   return {};
 }
 
