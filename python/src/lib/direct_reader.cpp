@@ -1,7 +1,6 @@
 #include "lib/direct_reader.hpp"
 
 #include <array>
-#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -71,6 +70,7 @@ struct Field {
   std::string_view key;
   Take take;
   bool required;
+  int kept_text = -1;  // where the record reader hands a text field's UTF-8 text back, if it does
 };
 
 // A record's fields in field order, with their names interned once for the process so that
@@ -108,21 +108,20 @@ struct Table {
 constexpr std::array<std::string_view, 4> kMemoryClasses = {"episodic", "semantic", "procedural", "entity"};
 
 Table<15> node_table{{{
-    {"id", Take::Text, true},           {"type", Take::Text, true},          {"data", Take::Data, false},
+    {"id", Take::Text, true, 0},        {"type", Take::Text, true, 1},       {"data", Take::Data, false},
     {"vector", Take::Vector, false},    {"insertedAt", Take::I64, true},     {"updatedAt", Take::I64, true},
     {"revision", Take::U64, false},     {"activation", Take::OptActivation, false},
     {"memoryClass", Take::OptMemoryClass, false},                           {"confidence", Take::OptF64, false},
     {"source", Take::OptText, false},   {"observedAt", Take::OptI64, false}, {"derivedFrom", Take::OptTextList, false},
     {"supersedes", Take::OptText, false}, {"contradicts", Take::OptTextList, false},
 }}};
-constexpr std::size_t kNodeId = 0, kNodeType = 1, kNodeData = 2;
+constexpr std::size_t kNodeData = 2;
 
 Table<7> edge_table{{{
-    {"id", Take::Text, true},       {"source", Take::Text, true},   {"target", Take::Text, true},
-    {"type", Take::Text, true},     {"data", Take::OptData, false}, {"createdAt", Take::I64, true},
+    {"id", Take::Text, true},       {"source", Take::Text, true, 0}, {"target", Take::Text, true, 1},
+    {"type", Take::Text, true, 2},  {"data", Take::OptData, false},  {"createdAt", Take::I64, true},
     {"revision", Take::U64, false},
 }}};
-constexpr std::size_t kEdgeSource = 1, kEdgeTarget = 2, kEdgeType = 3;
 
 Table<7> activation_table{{{
     {"score", Take::F64, true},           {"importance", Take::F64, true},
@@ -164,14 +163,11 @@ class Reader {
   template <class F>
   DirectResult<void> each_element(PyObject* object, F&& visit);
 
-  template <std::size_t N>
-  struct Found {
-    std::array<PyObject*, N> values{};      // null where not given
-    std::array<std::string_view, N> texts{};  // the UTF-8 text of each given text field
-  };
+  // The texts of the fields a table marks as kept, by their `kept_text`.
+  using KeptTexts = std::array<std::string_view, 3>;
 
   template <std::size_t N, class Keep>
-  DirectResult<Found<N>> record(PyObject* object, Table<N>& table, Keep&& keep);
+  DirectResult<KeptTexts> record(PyObject* object, Table<N>& table, Keep&& keep);
   DirectResult<void> take(Take how, PyObject* v, std::string_view* text = nullptr);
   DirectResult<void> memory_class(PyObject* v);
   DirectResult<void> context(PyObject* v);
@@ -281,10 +277,12 @@ DirectResult<void> Reader::sequence(PyObject* object, json::Value* out) {
 // by its field's rule, every other value as any value; `keep(field, value)` takes the fields
 // whose values the caller keeps.
 template <std::size_t N, class Keep>
-DirectResult<Reader::Found<N>> Reader::record(PyObject* object, Table<N>& table, Keep&& keep) {
+DirectResult<Reader::KeptTexts> Reader::record(PyObject* object, Table<N>& table, Keep&& keep) {
+  static_assert(N <= 32, "the given fields are one bit each");
   if (!PyDict_CheckExact(object)) return declined();
   DIRECT_TRY(table.intern());
-  Found<N> found;
+  KeptTexts texts;
+  std::uint32_t given = 0;
   DIRECT_TRY(nested([&]() -> DirectResult<void> {
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
@@ -301,15 +299,20 @@ DirectResult<Reader::Found<N>> Reader::record(PyObject* object, Table<N>& table,
         DIRECT_TRY(value(item, nullptr));
         continue;
       }
-      found.values[f] = item;
-      const Take how = table.fields[f].take;
-      DIRECT_TRY(how == Take::Data || how == Take::Vector ? keep(f, item) : take(how, item, &found.texts[f]));
+      given |= std::uint32_t{1} << f;
+      const Field& field = table.fields[f];
+      if (field.take == Take::Data || field.take == Take::Vector) {
+        DIRECT_TRY(keep(f, item));
+      } else {
+        const auto kept = static_cast<std::size_t>(field.kept_text);
+        DIRECT_TRY(take(field.take, item, field.kept_text < 0 ? nullptr : &texts[kept]));
+      }
     }
     return {};
   }));
   for (std::size_t i = 0; i < N; ++i)
-    if (table.fields[i].required && found.values[i] == nullptr) return declined();
-  return found;
+    if (table.fields[i].required && (given >> i & 1) == 0) return declined();
+  return texts;
 }
 
 DirectResult<void> Reader::take(Take how, PyObject* v, std::string_view* text_out) {
@@ -453,8 +456,8 @@ DirectResult<void> Reader::node(PyObject* object) {
   vector_.reset();
   auto found = record(object, node_table, [&](std::size_t f, PyObject* v) { return f == kNodeData ? data(v) : vector(v); });
   if (!found) return Stop(found.error());
-  c_->node_ids.push_back(c_->texts.copy(found->texts[kNodeId]));
-  c_->node_types.push_back(c_->texts.copy(found->texts[kNodeType]));
+  c_->node_ids.push_back(c_->texts.copy((*found)[0]));
+  c_->node_types.push_back(c_->texts.copy((*found)[1]));
   for (std::size_t slot = 0; slot < row_.size(); ++slot) c_->fields[slot].push_back(std::move(row_[slot]));
   if (c_->projection.vectors) c_->vectors.push_back(vector_.value_or(query::VectorSpan{}));
   return {};
@@ -463,9 +466,9 @@ DirectResult<void> Reader::node(PyObject* object) {
 DirectResult<void> Reader::edge(PyObject* object) {
   auto found = record(object, edge_table, [](std::size_t, PyObject*) -> DirectResult<void> { return declined(); });
   if (!found) return Stop(found.error());
-  c_->edge_sources.push_back(c_->texts.copy(found->texts[kEdgeSource]));
-  c_->edge_targets.push_back(c_->texts.copy(found->texts[kEdgeTarget]));
-  c_->edge_types.push_back(c_->texts.copy(found->texts[kEdgeType]));
+  c_->edge_sources.push_back(c_->texts.copy((*found)[0]));
+  c_->edge_targets.push_back(c_->texts.copy((*found)[1]));
+  c_->edge_types.push_back(c_->texts.copy((*found)[2]));
   return {};
 }
 
