@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -58,6 +59,20 @@ std::optional<double> number_of(PyObject* object) {
 }
 
 bool finite(double d) { return d - d == 0.0; }
+
+// Calls `visit(key, value)` for each entry of a dict, in order; declines at a key that is not an
+// exact str.
+template <class F>
+DirectResult<void> each_entry(PyObject* dict, F&& visit) {
+  Py_ssize_t position = 0;
+  PyObject* key = nullptr;
+  PyObject* item = nullptr;
+  while (PyDict_Next(dict, &position, &key, &item)) {
+    if (!PyUnicode_CheckExact(key)) return declined();
+    DIRECT_TRY(visit(key, item));
+  }
+  return {};
+}
 
 // How a record field's value is taken. `Data` and `Vector` are the node fields whose values
 // are kept; the record reader hands them to its caller.
@@ -131,6 +146,9 @@ Table<7> activation_table{{{
 }}};
 
 Table<2> context_table{{{{"score", Take::F64, true}, {"lastMeaningfulActivation", Take::I64, true}}}};
+
+// For records whose table has no kept field.
+DirectResult<void> keeps_nothing(std::size_t, PyObject*) { return declined(); }
 
 class Reader {
  public:
@@ -237,23 +255,18 @@ DirectResult<std::uint32_t> Reader::known_text(PyObject* str) {
 DirectResult<void> Reader::dict(PyObject* object, json::Value* out) {
   json::Object* members = out ? &out->emplace_object() : nullptr;
   if (members) members->reserve(static_cast<std::size_t>(PyDict_Size(object)));
-  Py_ssize_t position = 0;
-  PyObject* key = nullptr;
-  PyObject* item = nullptr;
-  while (PyDict_Next(object, &position, &key, &item)) {
-    if (!PyUnicode_CheckExact(key)) return declined();
+  return each_entry(object, [&](PyObject* key, PyObject* item) -> DirectResult<void> {
     if (!members) {
       DIRECT_TRY(known_text(key));
-      DIRECT_TRY(value(item, nullptr));
-      continue;
+      return value(item, nullptr);
     }
     const auto name = text_of(key);
     if (!name) return Stop(name.error());
     json::Value member;
     DIRECT_TRY(value(item, &member));
     members->insert_or_assign(*name, std::move(member));
-  }
-  return {};
+    return {};
+  });
 }
 
 template <class F>
@@ -283,32 +296,21 @@ DirectResult<Reader::KeptTexts> Reader::record(PyObject* object, Table<N>& table
   DIRECT_TRY(table.intern());
   KeptTexts texts;
   std::uint32_t given = 0;
-  DIRECT_TRY(nested([&]() -> DirectResult<void> {
-    Py_ssize_t position = 0;
-    PyObject* key = nullptr;
-    PyObject* item = nullptr;
-    while (PyDict_Next(object, &position, &key, &item)) {
-      if (!PyUnicode_CheckExact(key)) return declined();
+  DIRECT_TRY(nested([&] {
+    return each_entry(object, [&](PyObject* key, PyObject* item) -> DirectResult<void> {
       std::size_t f = table.field_by_pointer(key);
       if (f == N) {
         const auto name = text_of(key);
         if (!name) return Stop(name.error());
         f = table.field_by_text(*name);
       }
-      if (f == N) {
-        DIRECT_TRY(value(item, nullptr));
-        continue;
-      }
+      if (f == N) return value(item, nullptr);
       given |= std::uint32_t{1} << f;
       const Field& field = table.fields[f];
-      if (field.take == Take::Data || field.take == Take::Vector) {
-        DIRECT_TRY(keep(f, item));
-      } else {
-        const auto kept = static_cast<std::size_t>(field.kept_text);
-        DIRECT_TRY(take(field.take, item, field.kept_text < 0 ? nullptr : &texts[kept]));
-      }
-    }
-    return {};
+      if (field.take == Take::Data || field.take == Take::Vector) return keep(f, item);
+      const auto kept = static_cast<std::size_t>(field.kept_text);
+      return take(field.take, item, field.kept_text < 0 ? nullptr : &texts[kept]);
+    });
   }));
   for (std::size_t i = 0; i < N; ++i)
     if (table.fields[i].required && (given >> i & 1) == 0) return declined();
@@ -356,12 +358,10 @@ DirectResult<void> Reader::take(Take how, PyObject* v, std::string_view* text_ou
       if (none) return {};
       if (!PyDict_CheckExact(v)) return declined();
       return value(v, nullptr);
-    case Take::OptActivation: {
+    case Take::OptActivation:
       if (none) return {};
-      auto found = record(v, activation_table, [](std::size_t, PyObject*) -> DirectResult<void> { return declined(); });
-      if (!found) return Stop(found.error());
+      DIRECT_TRY(record(v, activation_table, keeps_nothing));
       return {};
-    }
     case Take::OptMemoryClass:
       return none ? DirectResult<void>{} : memory_class(v);
     case Take::OptContext:
@@ -386,49 +386,35 @@ DirectResult<void> Reader::memory_class(PyObject* v) {
     return known(*text) ? DirectResult<void>{} : declined();
   }
   if (!PyDict_CheckExact(v) || PyDict_Size(v) != 1) return declined();
-  return nested([&]() -> DirectResult<void> {
-    Py_ssize_t position = 0;
-    PyObject* key = nullptr;
-    PyObject* item = nullptr;
-    PyDict_Next(v, &position, &key, &item);
-    if (!PyUnicode_CheckExact(key) || item != Py_None) return declined();
-    const auto text = text_of(key);
-    if (!text) return Stop(text.error());
-    return known(*text) ? DirectResult<void>{} : declined();
+  return nested([&] {
+    return each_entry(v, [&](PyObject* key, PyObject* item) -> DirectResult<void> {
+      const auto text = text_of(key);
+      if (!text) return Stop(text.error());
+      return item == Py_None && known(*text) ? DirectResult<void>{} : declined();
+    });
   });
 }
 
 DirectResult<void> Reader::context(PyObject* v) {
   if (!PyDict_CheckExact(v)) return declined();
-  return nested([&]() -> DirectResult<void> {
-    Py_ssize_t position = 0;
-    PyObject* key = nullptr;
-    PyObject* item = nullptr;
-    while (PyDict_Next(v, &position, &key, &item)) {
-      if (!PyUnicode_CheckExact(key)) return declined();
-      const auto text = text_of(key);
-      if (!text) return Stop(text.error());
-      auto found = record(item, context_table, [](std::size_t, PyObject*) -> DirectResult<void> { return declined(); });
-      if (!found) return Stop(found.error());
-    }
-    return {};
+  return nested([&] {
+    return each_entry(v, [&](PyObject* key, PyObject* item) -> DirectResult<void> {
+      DIRECT_TRY(known_text(key));
+      DIRECT_TRY(record(item, context_table, keeps_nothing));
+      return {};
+    });
   });
 }
 
 // A node's data: every value checked, the projected keys' values built into the row.
 DirectResult<void> Reader::data(PyObject* v) {
   if (!PyDict_CheckExact(v)) return declined();
-  return nested([&]() -> DirectResult<void> {
-    Py_ssize_t position = 0;
-    PyObject* key = nullptr;
-    PyObject* item = nullptr;
-    while (PyDict_Next(v, &position, &key, &item)) {
-      if (!PyUnicode_CheckExact(key)) return declined();
+  return nested([&] {
+    return each_entry(v, [&](PyObject* key, PyObject* item) -> DirectResult<void> {
       const auto slot = known_text(key);
       if (!slot) return Stop(slot.error());
-      DIRECT_TRY(value(item, *slot == kNoSlot ? nullptr : &row_[*slot]));
-    }
-    return {};
+      return value(item, *slot == kNoSlot ? nullptr : &row_[*slot]);
+    });
   });
 }
 
@@ -464,7 +450,7 @@ DirectResult<void> Reader::node(PyObject* object) {
 }
 
 DirectResult<void> Reader::edge(PyObject* object) {
-  auto found = record(object, edge_table, [](std::size_t, PyObject*) -> DirectResult<void> { return declined(); });
+  auto found = record(object, edge_table, keeps_nothing);
   if (!found) return Stop(found.error());
   c_->edge_sources.push_back(c_->texts.copy((*found)[0]));
   c_->edge_targets.push_back(c_->texts.copy((*found)[1]));
