@@ -9,6 +9,7 @@
 
 #include "json/json.hpp"
 #include "lib/json_bridge.hpp"
+#include "model/records.hpp"
 
 namespace tarnwick::py {
 
@@ -28,9 +29,10 @@ Stop stop_on_error() {
   return std::unexpected(DirectStop::Raised);
 }
 
-#define DIRECT_TRY(expr)                                                  \
-  do {                                                                    \
-    if (auto direct_try_r = (expr); !direct_try_r) return Stop(direct_try_r.error()); \
+// Passes a failed DirectResult on from a function that returns one.
+#define DIRECT_TRY(expr)                                                                \
+  do {                                                                                  \
+    if (auto direct_try_r = (expr); !direct_try_r) return Stop(direct_try_r.error());   \
   } while (false)
 
 // The UTF-8 text of an exact str.
@@ -88,8 +90,9 @@ struct Field {
   int kept_text = -1;  // where the record reader hands a text field's UTF-8 text back, if it does
 };
 
-// A record's fields in field order, with their names interned once for the process so that
-// the keys of dicts written in Python source are matched by pointer.
+// A record's fields in field order, with their names interned once for the process (under the
+// interpreter lock, like every call here) so that the keys of dicts written in Python source
+// are matched by pointer.
 template <std::size_t N>
 struct Table {
   std::array<Field, N> fields;
@@ -119,8 +122,6 @@ struct Table {
     return N;
   }
 };
-
-constexpr std::array<std::string_view, 4> kMemoryClasses = {"episodic", "semantic", "procedural", "entity"};
 
 Table<15> node_table{{{
     {"id", Take::Text, true, 0},        {"type", Take::Text, true, 1},       {"data", Take::Data, false},
@@ -375,11 +376,7 @@ DirectResult<void> Reader::take(Take how, PyObject* v, std::string_view* text_ou
 
 // A class name as a str, or a dict whose one key is the name and whose value is None.
 DirectResult<void> Reader::memory_class(PyObject* v) {
-  auto known = [](std::string_view name) {
-    for (std::string_view c : kMemoryClasses)
-      if (c == name) return true;
-    return false;
-  };
+  auto known = [](std::string_view name) { return memory_class_from_name(name).has_value(); };
   if (PyUnicode_CheckExact(v)) {
     const auto text = text_of(v);
     if (!text) return Stop(text.error());
