@@ -62,7 +62,7 @@ void run_plan(benchmark::State& state, std::string_view text) {
     std::vector<Node> nodes = g.nodes;
     std::vector<Edge> edges = g.edges;
     state.ResumeTiming();
-    GraphSnapshot snapshot(std::move(nodes), std::move(edges));
+    GraphSnapshot snapshot(std::move(nodes), std::move(edges), Projection::of(plan));
     auto ids = execute(snapshot, plan, nullptr);
     benchmark::DoNotOptimize(ids);
     state.PauseTiming();
@@ -93,7 +93,7 @@ void BM_Aggregate(benchmark::State& state) {
     std::vector<Node> nodes = g.nodes;
     std::vector<Edge> edges = g.edges;
     state.ResumeTiming();
-    GraphSnapshot snapshot(std::move(nodes), std::move(edges));
+    GraphSnapshot snapshot(std::move(nodes), std::move(edges), Projection::of(plan, "score"));
     auto result = aggregate(snapshot, plan, "score", "avg");
     benchmark::DoNotOptimize(result);
     state.PauseTiming();

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "query_exec/engine.hpp"
-#include "query_exec/numbers.hpp"
+#include "query_exec/json_number.hpp"
 #include "query_exec/stages.hpp"
 
 namespace tarnwick::query {
@@ -59,10 +59,11 @@ Result<Aggregate> aggregate(GraphSnapshot& snapshot, const QueryPlan& plan, std:
   // An unknown op is an error whether or not any value is found.
   const std::optional<AggregateOp> chosen = aggregate_op(op);
   if (!chosen) return fail(err::InvalidArgument{"unknown aggregate op " + std::string(op)});
+  const std::size_t slot = snapshot.projection().slot(field);
   std::vector<double> values;
-  for (const Candidate& c : *candidates)
-    if (c.node)
-      if (const std::optional<double> v = finite_field(c.node->data, field)) values.push_back(*v);
+  for (const ListedId& c : *candidates)
+    if (c.node != GraphSnapshot::kNoNode)
+      if (const std::optional<double> v = finite_number(snapshot.field(slot, c.node))) values.push_back(*v);
   if (values.empty()) return Aggregate{0.0, 0};
   return Aggregate{reduce(*chosen, values), values.size()};
 }

@@ -2,16 +2,14 @@
 
 #include <algorithm>
 
-#include "query_exec/numbers.hpp"
+#include "query_exec/json_number.hpp"
 
 namespace tarnwick::query {
 
 namespace {
 
-const json::Value kNull;
-
 bool has_edge(const GraphSnapshot& snapshot, std::span<const std::size_t> positions, std::string_view type) {
-  return std::ranges::any_of(positions, [&](std::size_t j) { return snapshot.edges()[j].type == type; });
+  return std::ranges::any_of(positions, [&](std::size_t j) { return snapshot.edge_type(j) == type; });
 }
 
 }  // namespace
@@ -34,6 +32,7 @@ void index_edges_for(GraphSnapshot& snapshot, const QueryPlan& plan) {
 }
 
 CompiledPlan::CompiledPlan(const QueryPlan& plan, const GraphSnapshot& snapshot) {
+  const Projection& projection = snapshot.projection();
   if (plan.node_types) {
     types_.emplace(plan.node_types->begin(), plan.node_types->end());
     std::ranges::sort(*types_);
@@ -48,13 +47,13 @@ CompiledPlan::CompiledPlan(const QueryPlan& plan, const GraphSnapshot& snapshot)
           const json::String* s = eq->value.if_string();
           attributes_.push_back(EqType{s ? std::optional<std::string_view>(*s) : std::nullopt});
         } else if (const std::optional<double> d = as_double(eq->value)) {
-          attributes_.push_back(EqNumber{eq->field, *d});
+          attributes_.push_back(EqNumber{projection.slot(eq->field), *d});
         } else {
-          attributes_.push_back(EqValue{eq->field, &eq->value});
+          attributes_.push_back(EqValue{projection.slot(eq->field), &eq->value});
         }
       } else {
         const auto& range = std::get<AttributeFilter::Range>(f.test);
-        attributes_.push_back(Range{range.field, range.above, range.below});
+        attributes_.push_back(Range{projection.slot(range.field), range.above, range.below});
       }
     }
   }
@@ -68,67 +67,59 @@ CompiledPlan::CompiledPlan(const QueryPlan& plan, const GraphSnapshot& snapshot)
       const auto outgoing = snapshot.edges_by_source(*f.source);
       if (!outgoing.empty()) {
         IdSet& targets = test.source_targets.emplace();
-        for (std::size_t j : outgoing) {
-          const Edge& e = snapshot.edges()[j];
-          if (e.type == f.type) targets.insert(e.target);
-        }
+        for (std::size_t j : outgoing)
+          if (snapshot.edge_type(j) == f.type) targets.insert(snapshot.edge_target(j));
       }
     }
   }
   if (plan.joins) joins_ = *plan.joins;
 }
 
-bool CompiledPlan::attribute_passes(const Node& node, const AttributeTest& test) const {
+// A key that `data` lacks reads as null, which no number test accepts.
+bool CompiledPlan::attribute_passes(const GraphSnapshot& snapshot, std::size_t node, const AttributeTest& test) const {
   struct Visitor {
-    const Node& node;
+    const GraphSnapshot& snapshot;
+    std::size_t node;
     bool operator()(const EqNumber& t) const {
-      const json::Value* v = node.data.if_contains(t.field);
-      if (!v) return false;
-      const std::optional<double> d = as_double(*v);
+      const std::optional<double> d = as_double(snapshot.field(t.slot, node));
       return d && *d == t.value;
     }
-    bool operator()(const EqType& t) const { return t.value && node.type == *t.value; }
-    bool operator()(const EqValue& t) const {
-      const json::Value* v = node.data.if_contains(t.field);
-      return json::equal(v ? *v : kNull, *t.value);
-    }
+    bool operator()(const EqType& t) const { return t.value && snapshot.node_type(node) == *t.value; }
+    bool operator()(const EqValue& t) const { return json::equal(snapshot.field(t.slot, node), *t.value); }
     bool operator()(const Range& t) const {
-      const json::Value* v = node.data.if_contains(t.field);
-      if (!v) return false;
-      const std::optional<double> d = as_double(*v);
+      const std::optional<double> d = as_double(snapshot.field(t.slot, node));
       if (!d) return false;
       if (t.above && *d <= *t.above) return false;
       if (t.below && *d >= *t.below) return false;
       return true;
     }
   };
-  return std::visit(Visitor{node}, test);
+  return std::visit(Visitor{snapshot, node}, test);
 }
 
-bool CompiledPlan::edge_filter_passes(const GraphSnapshot& snapshot, const Node& node) const {
+bool CompiledPlan::edge_filter_passes(const GraphSnapshot& snapshot, std::size_t node) const {
   const EdgeTest& f = *edge_;
-  const auto outgoing = snapshot.edges_by_source(node.id);
+  const auto outgoing = snapshot.edges_by_source(snapshot.node_id(node));
   if (outgoing.empty()) {
     if (!f.has_source) return false;
   } else {
     const bool found = std::ranges::any_of(outgoing, [&](std::size_t j) {
-      const Edge& e = snapshot.edges()[j];
-      return e.type == f.type && (!f.target || e.target == *f.target);
+      return snapshot.edge_type(j) == f.type && (!f.target || snapshot.edge_target(j) == *f.target);
     });
     if (!found) return false;
   }
   // A source without outgoing edges constrains nothing.
-  return !f.source_targets || f.source_targets->contains(std::string_view(node.id));
+  return !f.source_targets || f.source_targets->contains(snapshot.node_id(node));
 }
 
-bool match_node(const GraphSnapshot& snapshot, const Node& node, const CompiledPlan& plan) {
-  if (!plan.type_passes(node.type)) return false;
+bool match_node(const GraphSnapshot& snapshot, std::size_t node, const CompiledPlan& plan) {
+  if (!plan.type_passes(snapshot.node_type(node))) return false;
   for (const auto& test : plan.attributes_)
-    if (!plan.attribute_passes(node, test)) return false;
+    if (!plan.attribute_passes(snapshot, node, test)) return false;
   if (plan.edge_ && !plan.edge_filter_passes(snapshot, node)) return false;
   for (const Join& join : plan.joins_) {
-    const auto positions =
-        join.direction == Direction::Out ? snapshot.edges_by_source(node.id) : snapshot.edges_by_target(node.id);
+    const std::string_view id = snapshot.node_id(node);
+    const auto positions = join.direction == Direction::Out ? snapshot.edges_by_source(id) : snapshot.edges_by_target(id);
     if (!has_edge(snapshot, positions, join.edge_type)) return false;
   }
   return true;

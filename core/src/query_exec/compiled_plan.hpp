@@ -35,12 +35,12 @@ class CompiledPlan {
     return !types_ || std::ranges::binary_search(*types_, type);
   }
 
-  friend bool match_node(const GraphSnapshot& snapshot, const Node& node, const CompiledPlan& plan);
+  friend bool match_node(const GraphSnapshot& snapshot, std::size_t node, const CompiledPlan& plan);
 
  private:
   // "eq" against a number: any number equal as a double.
   struct EqNumber {
-    std::string_view field;
+    std::size_t slot;
     double value;
   };
   // "eq" on the field "type": the node's own type, which only a string can equal.
@@ -49,11 +49,11 @@ class CompiledPlan {
   };
   // "eq" against anything else: JSON value equality, a missing key reading as null.
   struct EqValue {
-    std::string_view field;
+    std::size_t slot;
     const json::Value* value;
   };
   struct Range {
-    std::string_view field;
+    std::size_t slot;
     std::optional<double> above;
     std::optional<double> below;
   };
@@ -67,8 +67,8 @@ class CompiledPlan {
     std::optional<IdSet> source_targets;
   };
 
-  bool attribute_passes(const Node& node, const AttributeTest& test) const;
-  bool edge_filter_passes(const GraphSnapshot& snapshot, const Node& node) const;
+  bool attribute_passes(const GraphSnapshot& snapshot, std::size_t node, const AttributeTest& test) const;
+  bool edge_filter_passes(const GraphSnapshot& snapshot, std::size_t node) const;
 
   // Sorted and without repeats: a plan names few types, and comparing a handful of texts costs
   // less than hashing one.
@@ -78,7 +78,8 @@ class CompiledPlan {
   std::span<const Join> joins_;
 };
 
-// Whether `node` passes the node-type, attribute, edge-filter and join tests, in that order.
-bool match_node(const GraphSnapshot& snapshot, const Node& node, const CompiledPlan& plan);
+// Whether the node at position `node` passes the node-type, attribute, edge-filter and join
+// tests, in that order.
+bool match_node(const GraphSnapshot& snapshot, std::size_t node, const CompiledPlan& plan);
 
 }  // namespace tarnwick::query

@@ -3,9 +3,9 @@
 // snapshot, runs the plan (or aggregates over its result) and drops both:
 //
 //   auto plan = query::QueryPlan::deserialize(plan_value);       // ReadError: plan->message
-//   query::GraphSnapshot snapshot(std::move(nodes), std::move(edges));
+//   query::GraphSnapshot snapshot(std::move(nodes), std::move(edges), query::Projection::of(*plan));
 //   Result<std::vector<std::string>> ids = query::execute(snapshot, *plan, nullptr);
-//   Result<query::Aggregate> agg = query::aggregate(snapshot, *plan, field, op);
+//   Result<query::Aggregate> agg = query::aggregate(snapshot, *plan, field, op);  // projected with `field`
 
 #include <cstdint>
 #include <string>

@@ -32,11 +32,11 @@ Result<Candidates> run_plan(GraphSnapshot& snapshot, const QueryPlan& plan, cons
   if (plan.order) {
     // Similarity ranks the whole ordered list; without it only the window is ever read.
     const std::size_t needed = plan.similarity ? candidates.size() : window_end(candidates.size(), plan);
-    order_by(candidates, *plan.order, needed);
+    order_by(candidates, snapshot, *plan.order, needed);
   }
   if (plan.similarity) {
     const Similarity& s = *plan.similarity;
-    TARNWICK_TRY(s.engine == SimilarityEngine::Hnsw ? rank_hnsw(candidates, s, index) : rank_exact(candidates, s));
+    TARNWICK_TRY(s.engine == SimilarityEngine::Hnsw ? rank_hnsw(candidates, s, index) : rank_exact(candidates, snapshot, s));
   }
   take_window(candidates, plan);
   return candidates;
@@ -47,7 +47,7 @@ Result<std::vector<std::string>> execute(GraphSnapshot& snapshot, const QueryPla
   if (!candidates) return fail(std::move(candidates).error());
   std::vector<std::string> ids;
   ids.reserve(candidates->size());
-  for (const Candidate& c : *candidates) ids.emplace_back(c.id);
+  for (const ListedId& c : *candidates) ids.emplace_back(c.id);
   return ids;
 }
 

@@ -6,16 +6,16 @@
 
 namespace tarnwick::query {
 
-
-Result<void> rank_exact(Candidates& candidates, const Similarity& similarity) {
+Result<void> rank_exact(Candidates& candidates, const GraphSnapshot& snapshot, const Similarity& similarity) {
   const std::span<const double> query = similarity.vector;
   std::vector<RankedRow> rows;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
-    const Node* node = candidates[i].node;
-    if (!node || !node->vector) continue;
-    const std::vector<double>& v = *node->vector;
+    const std::size_t node = candidates[i].node;
+    if (node == GraphSnapshot::kNoNode) continue;
+    const std::optional<std::span<const double>> v = snapshot.vector(node);
+    if (!v) continue;
     // The query is the first operand: a length difference reports the query's length as expected.
-    const Result<double> score = tarnwick::similarity<double, double>(query, v, DistanceMetric::Cosine);
+    const Result<double> score = tarnwick::similarity<double, double>(query, *v, DistanceMetric::Cosine);
     if (!score) return fail(score.error());
     // NaN fails this comparison and is dropped, so no ranked key is NaN.
     if (*score >= similarity.threshold) rows.push_back({*score, i});

@@ -10,10 +10,9 @@ Candidates far_ends(const GraphSnapshot& snapshot, std::span<const std::size_t> 
   Candidates seeds;
   IdSet seen;
   for (std::size_t j : positions) {
-    const Edge& e = snapshot.edges()[j];
-    if (e.type != type) continue;
-    const std::string_view id = take_target ? e.target : e.source;
-    if (seen.insert(id).second) seeds.push_back({id, snapshot.get(id)});
+    if (snapshot.edge_type(j) != type) continue;
+    const std::string_view id = take_target ? snapshot.edge_target(j) : snapshot.edge_source(j);
+    if (seen.insert(id).second) seeds.push_back({id, snapshot.find(id)});
   }
   return seeds;
 }
@@ -22,11 +21,13 @@ Candidates far_ends(const GraphSnapshot& snapshot, std::span<const std::size_t> 
 
 Candidates source_ids(const GraphSnapshot& snapshot, const CompiledPlan& compiled) {
   Candidates out;
-  const auto& nodes = snapshot.nodes();
   // With unique ids a node is the one its id names; otherwise the last node of that id is.
   const bool unique = snapshot.ids_unique();
-  for (const Node& node : nodes)
-    if (compiled.type_passes(node.type)) out.push_back({node.id, unique ? &node : snapshot.get(node.id)});
+  for (std::size_t i = 0; i < snapshot.node_count(); ++i) {
+    if (!compiled.type_passes(snapshot.node_type(i))) continue;
+    const std::string_view id = snapshot.node_id(i);
+    out.push_back({id, unique ? i : snapshot.find(id)});
+  }
   return out;
 }
 
@@ -39,7 +40,9 @@ Candidates matching_seeds(const GraphSnapshot& snapshot, const QueryPlan& plan, 
     seeds = far_ends(snapshot, snapshot.edges_by_target(*f->target), f->type, false);
   else
     seeds = source_ids(snapshot, compiled);
-  std::erase_if(seeds, [&](const Candidate& c) { return !c.node || !match_node(snapshot, *c.node, compiled); });
+  std::erase_if(seeds, [&](const ListedId& c) {
+    return c.node == GraphSnapshot::kNoNode || !match_node(snapshot, c.node, compiled);
+  });
   return seeds;
 }
 

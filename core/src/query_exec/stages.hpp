@@ -1,7 +1,7 @@
 #pragma once
-// The stages of running a plan, each replacing the candidate list. Candidates carry the node
-// their id names (looked up once, when the id enters the list) so that later stages do not
-// hash the id again.
+// The stages of running a plan, each replacing the candidate list. Each listed id carries the
+// position of the node it names (looked up once, when the id enters the list) so that later
+// stages do not hash the id again.
 
 #include <cstddef>
 #include <string_view>
@@ -18,11 +18,11 @@ class HnswIndex;
 
 namespace tarnwick::query {
 
-struct Candidate {
+struct ListedId {
   std::string_view id;  // a view into the snapshot
-  const Node* node;     // the node `id` names, or null (possible after traversal)
+  std::size_t node;     // the position of the node `id` names, or kNoNode (possible after traversal)
 };
-using Candidates = std::vector<Candidate>;
+using Candidates = std::vector<ListedId>;
 
 // The ids of the snapshot's nodes that pass the node-type test, in list order.
 Candidates source_ids(const GraphSnapshot& snapshot, const CompiledPlan& compiled);
@@ -36,10 +36,10 @@ void traverse(Candidates& candidates, const GraphSnapshot& snapshot, const Trave
 
 // Sorts stably by the numeric data field; only the first `needed` places are guaranteed (and
 // kept), which is all that offset and limit will look at.
-void order_by(Candidates& candidates, const Order& order, std::size_t needed);
+void order_by(Candidates& candidates, const GraphSnapshot& snapshot, const Order& order, std::size_t needed);
 
 // Ranks by cosine similarity to the plan's vector over the nodes' own vectors.
-Result<void> rank_exact(Candidates& candidates, const Similarity& similarity);
+Result<void> rank_exact(Candidates& candidates, const GraphSnapshot& snapshot, const Similarity& similarity);
 
 // Ranks by the hits of an HNSW index; fails without one.
 Result<void> rank_hnsw(Candidates& candidates, const Similarity& similarity, const HnswIndex* index);

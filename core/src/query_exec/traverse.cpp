@@ -8,20 +8,18 @@ namespace {
 // look-up has already given; only ids that name no node are hashed again.
 class VisitedIds {
  public:
-  explicit VisitedIds(const GraphSnapshot& snapshot)
-      : first_(snapshot.nodes().data()), named_(snapshot.nodes().size()) {}
+  explicit VisitedIds(const GraphSnapshot& snapshot) : named_(snapshot.node_count()) {}
 
   // True when `id` was not yet listed.
-  bool insert(std::string_view id, const Node* node) {
-    if (!node) return unnamed_.insert(id).second;
-    auto mark = named_[static_cast<std::size_t>(node - first_)];
+  bool insert(std::string_view id, std::size_t node) {
+    if (node == GraphSnapshot::kNoNode) return unnamed_.insert(id).second;
+    auto mark = named_[node];
     if (mark) return false;
     mark = true;
     return true;
   }
 
  private:
-  const Node* first_;
   std::vector<bool> named_;
   IdSet unnamed_;
 };
@@ -33,7 +31,7 @@ void traverse(Candidates& candidates, const GraphSnapshot& snapshot, const Trave
   VisitedIds visited(snapshot);
   std::vector<std::string_view> frontier;
   frontier.reserve(candidates.size());
-  for (const Candidate& c : candidates)
+  for (const ListedId& c : candidates)
     if (visited.insert(c.id, c.node)) frontier.push_back(c.id);
   const bool out = step.direction == Direction::Out;
   std::vector<std::string_view> next;
@@ -41,10 +39,9 @@ void traverse(Candidates& candidates, const GraphSnapshot& snapshot, const Trave
     next.clear();
     for (std::string_view id : frontier) {
       for (std::size_t j : out ? snapshot.edges_by_source(id) : snapshot.edges_by_target(id)) {
-        const Edge& e = snapshot.edges()[j];
-        if (e.type != step.edge_type) continue;
-        const std::string_view neighbour = out ? e.target : e.source;
-        const Node* node = snapshot.get(neighbour);
+        if (snapshot.edge_type(j) != step.edge_type) continue;
+        const std::string_view neighbour = out ? snapshot.edge_target(j) : snapshot.edge_source(j);
+        const std::size_t node = snapshot.find(neighbour);
         if (!visited.insert(neighbour, node)) continue;
         candidates.push_back({neighbour, node});
         next.push_back(neighbour);

@@ -13,8 +13,9 @@ using testing::make_plan;
 
 Result<Aggregate> agg(const std::vector<Node>& nodes, std::string_view plan, std::string_view field,
                       std::string_view op, const std::vector<Edge>& edges = {}) {
-  GraphSnapshot snapshot(nodes, edges);
-  return aggregate(snapshot, make_plan(plan), field, op);
+  const QueryPlan read = make_plan(plan);
+  GraphSnapshot snapshot(nodes, edges, Projection::of(read, field));
+  return aggregate(snapshot, read, field, op);
 }
 
 Aggregate ok(const std::vector<Node>& nodes, std::string_view plan, std::string_view field, std::string_view op) {

@@ -53,8 +53,9 @@ using Ids = std::vector<std::string>;
 // Runs `plan` over copies of the lists, as a query call would over freshly converted ones.
 inline Result<Ids> run(const std::vector<Node>& nodes, const std::vector<Edge>& edges, std::string_view plan,
                        const HnswIndex* index = nullptr) {
-  GraphSnapshot snapshot(nodes, edges);
-  return execute(snapshot, make_plan(plan), index);
+  const QueryPlan read = make_plan(plan);
+  GraphSnapshot snapshot(nodes, edges, Projection::of(read));
+  return execute(snapshot, read, index);
 }
 
 inline Ids ids_of(const std::vector<Node>& nodes, const std::vector<Edge>& edges, std::string_view plan) {

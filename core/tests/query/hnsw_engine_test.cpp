@@ -59,9 +59,9 @@ TEST(HnswEngine, TopKCutsTheIndexSearchNotTheCandidates) {
 
 TEST(HnswEngine, IndexErrorsPassThrough) {
   const HnswIndex index = small_index();
-  GraphSnapshot snapshot({make_node("same", "t")}, {});
   QueryPlan plan;
   plan.similarity = Similarity{{std::nan(""), 0.0}, 0.0, std::nullopt, SimilarityEngine::Hnsw};
+  GraphSnapshot snapshot({make_node("same", "t")}, {}, Projection::of(plan));
   auto r = execute(snapshot, plan, &index);
   ASSERT_FALSE(r.has_value());
   EXPECT_EQ(r.error().text(), "invalid_argument: query vector must contain finite values");

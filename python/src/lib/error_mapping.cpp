@@ -2,6 +2,8 @@
 
 #include <variant>
 
+#include "error/overload.hpp"
+
 namespace tarnwick::py {
 
 PendingError to_pyerr(TarnwickError error) {

@@ -241,15 +241,4 @@ PyResult<json::Value> py_to_json(PyObject* object) { return ToJson{}.convert(obj
 
 PyResult<PyRef> json_to_py(const json::Value& value) { return to_py(value, 0); }
 
-PyResult<std::vector<Node>> nodes_from_py(std::span<const PyRef> items) {
-  std::vector<Node> nodes;
-  nodes.reserve(items.size());
-  for (const PyRef& item : items) {
-    auto node = py_to_tarnwick<Node>(item.get());
-    if (!node) return error_set();
-    nodes.push_back(std::move(*node));
-  }
-  return nodes;
-}
-
 }  // namespace tarnwick::py

@@ -36,7 +36,18 @@ PyResult<R> py_to_tarnwick(PyObject* object) {
   return std::move(*record);
 }
 
-// Nodes in the items' order; the first item that fails ends the conversion.
-PyResult<std::vector<Node>> nodes_from_py(std::span<const PyRef> items);
+// Records (nodes, edges) in the items' order; the first item that fails ends the conversion
+// and no later item is looked at.
+template <class R>
+PyResult<std::vector<R>> records_from_py(std::span<const PyRef> items) {
+  std::vector<R> records;
+  records.reserve(items.size());
+  for (const PyRef& item : items) {
+    auto record = py_to_tarnwick<R>(item.get());
+    if (!record) return error_set();
+    records.push_back(std::move(*record));
+  }
+  return records;
+}
 
 }  // namespace tarnwick::py

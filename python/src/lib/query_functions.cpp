@@ -1,14 +1,17 @@
-// The query functions convert everything first (nodes, then edges, then the plan), hand the
-// records over to a snapshot that lives for the call only, and keep nothing afterwards.
+// The query functions read everything first (nodes, then edges, then the plan) into a snapshot
+// that lives for the call only, and keep nothing afterwards.
 
 #include "lib/query_functions.hpp"
 
+#include <optional>
 #include <span>
+#include <string_view>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "lib/args.hpp"
+#include "lib/direct_reader.hpp"
 #include "lib/entry_points.hpp"
 #include "lib/exceptions.hpp"
 #include "lib/json_bridge.hpp"
@@ -21,35 +24,45 @@ namespace {
 
 constexpr const char* kEngineLabel = "tarnwick-native";
 
-// Everything a query call needs, converted from Python; nothing here refers to a Python object.
-struct QueryInput {
-  std::vector<Node> nodes;
-  std::vector<Edge> edges;
+// A plan and the snapshot it runs over, read from the caller's arguments; nothing here refers
+// to a Python object.
+struct PreparedQuery {
   query::QueryPlan plan;
+  query::GraphSnapshot snapshot;
 };
 
-PyResult<std::vector<Edge>> edges_from_py(std::span<const PyRef> items) {
-  std::vector<Edge> edges;
-  edges.reserve(items.size());
-  for (const PyRef& item : items) {
-    auto edge = py_to_tarnwick<Edge>(item.get());
-    if (!edge) return error_set();
-    edges.push_back(std::move(*edge));
-  }
-  return edges;
-}
-
-// The first failure wins: no edge is looked at after a bad node, and the plan comes last.
-PyResult<QueryInput> convert_input(std::span<const PyRef> nodes, std::span<const PyRef> edges, PyObject* plan) {
-  auto node_records = nodes_from_py(nodes);
+// The general route, the reference for every result and error: each item becomes a JSON value
+// and then a record. The first failure wins: no edge is looked at after a bad node, and the
+// plan comes last.
+PyResult<PreparedQuery> convert_input(std::span<const PyRef> nodes, std::span<const PyRef> edges, PyObject* plan,
+                                      std::optional<std::string_view> aggregate_field) {
+  auto node_records = records_from_py<Node>(nodes);
   if (!node_records) return error_set();
-  auto edge_records = edges_from_py(edges);
+  auto edge_records = records_from_py<Edge>(edges);
   if (!edge_records) return error_set();
   auto plan_value = py_to_json(plan);
   if (!plan_value) return error_set();
   auto read = query::QueryPlan::deserialize(*plan_value);
   if (!read) return raise(ExceptionKind::TarnwickValueError, read.error().text());
-  return QueryInput{std::move(*node_records), std::move(*edge_records), std::move(*read)};
+  query::Projection projection = query::Projection::of(*read, aggregate_field);
+  return PreparedQuery{std::move(*read),
+                       query::GraphSnapshot(std::move(*node_records), std::move(*edge_records), std::move(projection))};
+}
+
+// The plan is read first, to know what to keep of each node, but only when reading it runs no
+// Python code; whenever the direct reader declines, the general route starts over from the
+// first node, so errors still come in the order nodes, edges, plan.
+PyResult<PreparedQuery> prepare(std::span<const PyRef> nodes, std::span<const PyRef> edges, PyObject* plan,
+                                std::optional<std::string_view> aggregate_field) {
+  auto direct_plan = read_plan_directly(plan);
+  if (direct_plan) {
+    auto columns = read_graph_directly(nodes, edges, query::Projection::of(*direct_plan, aggregate_field));
+    if (columns) return PreparedQuery{std::move(*direct_plan), query::GraphSnapshot(std::move(*columns))};
+    if (columns.error() == DirectStop::Raised) return error_set();
+  } else if (direct_plan.error() == DirectStop::Raised) {
+    return error_set();
+  }
+  return convert_input(nodes, edges, plan, aggregate_field);
 }
 
 PyResult<PyRef> id_list(const std::vector<std::string>& ids) {
@@ -83,10 +96,9 @@ PyResult<PyRef> execute_query_plan(PyObject&, FastArgs args) {
   if (!nodes) return error_set();
   auto edges = list_arg((*bound)[1], "edges");
   if (!edges) return error_set();
-  auto input = convert_input(*nodes, *edges, (*bound)[2]);
+  auto input = prepare(*nodes, *edges, (*bound)[2], std::nullopt);
   if (!input) return error_set();
-  query::GraphSnapshot snapshot(std::move(input->nodes), std::move(input->edges));
-  auto ids = query::execute(snapshot, input->plan, nullptr);
+  auto ids = query::execute(input->snapshot, input->plan, nullptr);
   if (!ids) return raise_core(std::move(ids).error());
   return id_list(*ids);
 }
@@ -104,10 +116,9 @@ PyResult<PyRef> aggregate_query_plan(PyObject&, FastArgs args) {
   if (!field) return error_set();
   auto op = str_arg((*bound)[4], "op");
   if (!op) return error_set();
-  auto input = convert_input(*nodes, *edges, (*bound)[2]);
+  auto input = prepare(*nodes, *edges, (*bound)[2], *field);
   if (!input) return error_set();
-  query::GraphSnapshot snapshot(std::move(input->nodes), std::move(input->edges));
-  auto result = query::aggregate(snapshot, input->plan, *field, *op);
+  auto result = query::aggregate(input->snapshot, input->plan, *field, *op);
   if (!result) return raise_core(std::move(result).error());
   auto value = checked(PyFloat_FromDouble(result->value));
   if (!value) return error_set();

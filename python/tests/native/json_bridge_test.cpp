@@ -190,13 +190,13 @@ TEST(RecordsFromPy, NodesStopAtTheFirstFailure) {
   PyRef items = eval("items");
   std::vector<PyRef> objects;
   for (Py_ssize_t i = 0; i < 3; ++i) objects.push_back(PyRef::borrow(PyList_GetItem(items.get(), i)));
-  auto nodes = nodes_from_py(objects);
+  auto nodes = records_from_py<Node>(objects);
   EXPECT_FALSE(nodes);
   EXPECT_EQ(take_error().rfind("TarnwickValueError: invalid type: integer `42`", 0), 0u);
   EXPECT_TRUE(py_equal(eval("touched"), "[]"));
 
   objects.resize(1);
-  auto one = nodes_from_py(objects);
+  auto one = records_from_py<Node>(objects);
   ASSERT_TRUE(one) << take_error();
   ASSERT_EQ(one->size(), 1u);
   EXPECT_EQ((*one)[0].id, "a");

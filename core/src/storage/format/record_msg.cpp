@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "storage/format/keys.hpp"
-#include "storage/format/numbers.hpp"
+#include "storage/format/integral.hpp"
 
 namespace tarnwick::format {
 

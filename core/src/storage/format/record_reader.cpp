@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "storage/format/keys.hpp"
-#include "storage/format/numbers.hpp"
+#include "storage/format/integral.hpp"
 #include "storage/format/pull.hpp"
 #include "storage/msgpack/format.hpp"
 #include "storage/msgpack/skip.hpp"

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "storage/format/numbers.hpp"
+#include "storage/format/integral.hpp"
 #include "storage/format/precision.hpp"
 #include "storage/format/pull.hpp"
 #include "storage/format/record_msg.hpp"

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <optional>
-#include <string_view>
 
 #include "json/json.hpp"
 
@@ -19,11 +18,9 @@ inline std::optional<double> as_double(const json::Value& v) {
   }
 }
 
-// The finite number under a top-level key of `data`, or nothing.
-inline std::optional<double> finite_field(const json::Object& data, std::string_view field) {
-  const json::Value* v = data.if_contains(field);
-  if (!v) return std::nullopt;
-  const std::optional<double> d = as_double(*v);
+// The value as a finite double, or nothing.
+inline std::optional<double> finite_number(const json::Value& v) {
+  const std::optional<double> d = as_double(v);
   if (!d || !std::isfinite(*d)) return std::nullopt;
   return d;
 }
