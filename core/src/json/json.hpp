@@ -5,9 +5,11 @@
 
 #include <boost/json/value.hpp>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,6 +53,29 @@ std::expected<Value, ParseError> parse(std::string_view text);
 
 // A number as a JSON value: NaN and infinities have no JSON form and become null.
 inline Value number(double d) { return (d - d == 0.0) ? Value(d) : Value(nullptr); }
+
+// A number read as a double: a double unchanged, an integer rounded to the nearest double (ties
+// to even); nothing for any other value.
+inline std::optional<double> as_double(const Value& v) {
+  switch (v.kind()) {
+    case Kind::double_: return v.get_double();
+    case Kind::int64: return static_cast<double>(v.get_int64());
+    case Kind::uint64: return static_cast<double>(v.get_uint64());
+    case Kind::null:
+    case Kind::bool_:
+    case Kind::string:
+    case Kind::array:
+    case Kind::object: return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// The value as a finite double, or nothing.
+inline std::optional<double> finite_number(const Value& v) {
+  const std::optional<double> d = as_double(v);
+  if (!d || !std::isfinite(*d)) return std::nullopt;
+  return d;
+}
 
 // Compact printing: no blanks, integers in decimal, doubles in their shortest round-trip form
 // with a fraction or exponent ("1.0", "1e20", "-0.0"), non-finite doubles as null.

@@ -68,13 +68,16 @@ Result<> validate_node(const Node& n) {
   return validate_provenance(n);
 }
 
+Result<> validate_edge(const Edge& e) {
+  if (e.source.empty() || e.type.empty() || e.target.empty())
+    return invalid("edge source, type, and target must not be empty");
+  if (e.created_at < 0) return out_of_range("edge createdAt must be finite non-negative");
+  return {};
+}
+
 Result<> validate_batch(const ChangeBatch& batch) {
   for (const Node& n : batch.put_nodes) TARNWICK_TRY(validate_node(n));
-  for (const Edge& e : batch.put_edges) {
-    if (e.source.empty() || e.type.empty() || e.target.empty())
-      return invalid("edge source, type, and target must not be empty");
-    if (e.created_at < 0) return out_of_range("edge createdAt must be finite non-negative");
-  }
+  for (const Edge& e : batch.put_edges) TARNWICK_TRY(validate_edge(e));
   for (const VectorEntry& v : batch.put_vectors) {
     if (v.id.empty()) return invalid("vector id must not be empty");
     if (!all_finite(v.vector)) return invalid("vector must contain finite values");
