@@ -37,6 +37,7 @@
 namespace tarnwick::store {
 
 class Projection;
+struct Candidates;
 struct NodeQuery;
 struct VerifyReport;
 
@@ -154,7 +155,20 @@ class Store {
   // goes out of step until repaired.
   Result<void> rewrite_mutation_log(std::string_view content, bool sync);
 
-  // ---- Node query helpers (node_query.cpp).
+  // ---- Node query helpers (candidates.cpp, node_query.cpp, edge_lookup.cpp).
+  // The query's candidates by the first rule that applies; builds no id list.
+  Candidates select_candidates(const NodeQuery& query) const;
+  // The set under the one secondary-index key that the query's attributes give, from the first
+  // definition that can answer for them; null when none can.
+  const TextSet* indexed_ids(const NodeQuery& query) const;
+  // The sets of the distinct listed types (a type with no node adds none), when the query lists
+  // types and gives no attribute condition at all; none otherwise.
+  std::optional<std::vector<const TextSet*>> type_only_ids(const NodeQuery& query) const;
+  // A copy of a stored node with the vector stored under `id` attached.
+  Node with_vector(std::string_view id, const Node& node) const;
+  // The edges listed under the given ids in one adjacency map, grouped in the ids' order.
+  std::vector<Edge> edges_listed_under(const TextMap<TextSet>& adjacency, std::span<const std::string> ids,
+                                       const std::optional<std::string>& edge_type) const;
 
   // ---- Loading and applying (load.cpp, apply.cpp, compact.cpp, repair.cpp).
   // Which write failed while it may have changed a file: until the repair succeeds, the files

@@ -1,0 +1,86 @@
+#include "storage/store/compiled_query.hpp"
+
+#include <algorithm>
+
+namespace tarnwick::store {
+
+namespace {
+constexpr std::size_t kHashedTypesFrom = 9;
+}  // namespace
+
+FieldPath::FieldPath(std::string_view path) : node_type(path == "type") {
+  if (node_type) return;
+  std::size_t start = 0;
+  for (std::size_t dot = path.find('.'); dot != std::string_view::npos; dot = path.find('.', start)) {
+    segments.push_back(path.substr(start, dot - start));
+    start = dot + 1;
+  }
+  segments.push_back(path.substr(start));
+}
+
+const json::Value* FieldPath::find(const json::Object& data) const {
+  const json::Object* object = &data;
+  const json::Value* value = nullptr;
+  for (std::string_view segment : segments) {
+    if (!object) return nullptr;
+    value = object->if_contains(segment);
+    if (!value) return nullptr;
+    object = value->if_object();
+  }
+  return value;
+}
+
+CompiledQuery::CompiledQuery(const NodeQuery& query) : query_(query) {
+  if (query.node_types && query.node_types->size() >= kHashedTypesFrom)
+    type_set_.emplace(query.node_types->begin(), query.node_types->end());
+  if (query.attributes) {
+    equalities_.reserve(query.attributes->size());
+    for (const auto& kv : *query.attributes) equalities_.push_back({FieldPath(kv.key()), &kv.value()});
+  }
+  if (query.attribute_ranges) {
+    ranges_.reserve(query.attribute_ranges->size());
+    for (const auto& [path, bounds] : *query.attribute_ranges) ranges_.push_back({FieldPath(path), bounds});
+  }
+}
+
+bool CompiledQuery::type_listed(std::string_view type) const {
+  if (type_set_) return type_set_->contains(type);
+  const auto& types = *query_.node_types;
+  return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+bool CompiledQuery::equal_at(const Node& node, const Equality& test) {
+  if (test.path.node_type) {
+    const json::String* expected = test.expected->if_string();
+    return expected && std::string_view(*expected) == node.type;
+  }
+  const json::Value* found = test.path.find(node.data);
+  return found ? json::equal(*found, *test.expected) : test.expected->is_null();
+}
+
+bool CompiledQuery::within(const Node& node, const Range& test) {
+  if (test.path.node_type) return false;  // a type is a string, never a number
+  const json::Value* found = test.path.find(node.data);
+  if (!found) return false;
+  const std::optional<double> d = json::as_double(*found);
+  if (!d) return false;
+  // Written as negations so that a NaN bound admits nothing.
+  if (test.bounds.above && !(*d > *test.bounds.above)) return false;
+  if (test.bounds.below && !(*d < *test.bounds.below)) return false;
+  return true;
+}
+
+bool CompiledQuery::matches(const Node& node) const {
+  if (query_.node_types && !type_listed(node.type)) return false;
+  for (const Equality& test : equalities_)
+    if (!equal_at(node, test)) return false;
+  for (const Range& test : ranges_)
+    if (!within(node, test)) return false;
+  return true;
+}
+
+double CompiledQuery::order_key(const Node& node) const {
+  return json::finite_field(node.data, query_.order_by->field).value_or(0.0);
+}
+
+}  // namespace tarnwick::store
