@@ -6,7 +6,7 @@ namespace tarnwick::store {
 namespace {
 
 using test::make_edge;
-using test::make_node;
+using test::node_of;
 using test::sorted;
 
 using Groups = std::vector<std::vector<std::string>>;
@@ -25,7 +25,7 @@ Groups grouped(const std::vector<Edge>& edges, const Groups& shape) {
 }
 
 TEST(EdgeLookup, GroupsInTheGivenOrderAndReturnsEachEdgeOnce) {
-  test::GraphStore g({make_node("a", "t"), make_node("b", "t"), make_node("c", "t")},
+  test::GraphStore g({node_of("a", "t"), node_of("b", "t"), node_of("c", "t")},
                      {make_edge("e1", "a", "b"), make_edge("e2", "a", "c", "cite"), make_edge("e3", "b", "a"),
                       make_edge("e4", "a", "a"), make_edge("e5", "x", "a"), make_edge("e6", "c", "b")});
   const struct {

@@ -10,7 +10,7 @@ namespace {
 
 using test::GraphStore;
 using test::ids_of;
-using test::make_node;
+using test::node_of;
 using test::read_query;
 using test::sorted;
 
@@ -19,13 +19,13 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::vector<Node> mixed_nodes() {
   return {
-      make_node("a", "note", R"({"n":1,"score":2,"code":"k","age":3,"meta":{"lang":"en"}})"),
-      make_node("b", "note", R"({"n":1.0,"score":2.5,"code":"k","age":4,"type":"task"})"),
-      make_node("c", "task", R"({"n":2,"score":1,"code":"q","obj":{"x":1,"y":2}})"),
-      make_node("d", "task", R"({"score":3,"code":"k","gone":null})"),
-      make_node("e", "person", R"({"score":"2","z":-0.0,"obj":{"y":2,"x":1}})"),
-      make_node("f", "note", R"({"score":-1,"z":0.0,"big":18446744073709551615})"),
-      make_node("g", "task", R"({"n":1,"z":[0.0]})"),
+      node_of("a", "note", R"({"n":1,"score":2,"code":"k","age":3,"meta":{"lang":"en"}})"),
+      node_of("b", "note", R"({"n":1.0,"score":2.5,"code":"k","age":4,"type":"task"})"),
+      node_of("c", "task", R"({"n":2,"score":1,"code":"q","obj":{"x":1,"y":2}})"),
+      node_of("d", "task", R"({"score":3,"code":"k","gone":null})"),
+      node_of("e", "person", R"({"score":"2","z":-0.0,"obj":{"y":2,"x":1}})"),
+      node_of("f", "note", R"({"score":-1,"z":0.0,"big":18446744073709551615})"),
+      node_of("g", "task", R"({"n":1,"z":[0.0]})"),
   };
 }
 
@@ -174,12 +174,12 @@ TEST(NodeQuery, AnIndexKeyThatIsMissingFallsThroughToLaterRules) {
 
 TEST(NodeQuery, OrderingIsStableInBothDirections) {
   std::vector<Node> nodes = {
-      make_node("r1", "t", R"({"rank":3})"),       make_node("r2", "t", R"({"rank":"x"})"),
-      make_node("r3", "t", R"({"rank":5})"),       make_node("r4", "t", R"({})"),
-      make_node("r5", "t", R"({"rank":-1})"),      make_node("r6", "t", R"({"rank":3.0,"a.b":9})"),
-      make_node("r7", "t", R"({"rank":{"v":9}})"), make_node("r8", "t", R"({"a":{"b":-9}})"),
+      node_of("r1", "t", R"({"rank":3})"),       node_of("r2", "t", R"({"rank":"x"})"),
+      node_of("r3", "t", R"({"rank":5})"),       node_of("r4", "t", R"({})"),
+      node_of("r5", "t", R"({"rank":-1})"),      node_of("r6", "t", R"({"rank":3.0,"a.b":9})"),
+      node_of("r7", "t", R"({"rank":{"v":9}})"), node_of("r8", "t", R"({"a":{"b":-9}})"),
   };
-  nodes.push_back(make_node("r9", "t"));
+  nodes.push_back(node_of("r9", "t"));
   nodes.back().data["rank"] = kInf;  // only C++ can put a non-finite number in data
   GraphStore g(nodes);
   const std::string listed = R"("candidateIds": ["r1","r2","r3","r4","r5","r6","r7","r8","r9"])";
@@ -210,7 +210,7 @@ TEST(NodeQuery, OffsetAndLimitSaturate) {
   std::vector<Node> nodes;
   std::string listed;
   for (int i = 0; i < 10; ++i) {
-    nodes.push_back(make_node("n" + std::to_string(i), "w", R"({"rank":)" + std::to_string(i) + "}"));
+    nodes.push_back(node_of("n" + std::to_string(i), "w", R"({"rank":)" + std::to_string(i) + "}"));
     listed += (i ? ",\"n" : "\"n") + std::to_string(i) + "\"";
   }
   GraphStore g(nodes);

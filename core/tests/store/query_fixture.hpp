@@ -12,8 +12,7 @@
 #include "storage/store/node_query.hpp"
 #include "storage/store/store.hpp"
 #include "storage/store/verify_report.hpp"
-#include "store/memory_storage.hpp"
-#include "store/store_test_access.hpp"
+#include "store/graph_fixture.hpp"
 
 namespace tarnwick::test {
 
@@ -21,23 +20,6 @@ inline json::Value parse_json(std::string_view text) {
   auto v = json::parse(text);
   EXPECT_TRUE(v.has_value()) << text;
   return v ? std::move(*v) : json::Value();
-}
-
-inline Node make_node(std::string id, std::string type, std::string_view data = "{}") {
-  Node n;
-  n.id = std::move(id);
-  n.type = std::move(type);
-  n.data = parse_json(data).as_object();
-  return n;
-}
-
-inline Edge make_edge(std::string id, std::string source, std::string target, std::string type = "link") {
-  Edge e;
-  e.id = std::move(id);
-  e.source = std::move(source);
-  e.target = std::move(target);
-  e.type = std::move(type);
-  return e;
 }
 
 inline store::NodeQuery read_query(std::string_view text) {
@@ -60,7 +42,8 @@ inline std::vector<std::string> sorted(std::vector<std::string> v) {
 
 struct GraphStore {
   std::shared_ptr<Disk> disk = std::make_shared<Disk>();
-  store::Store store{std::make_unique<MemoryStorage>(disk), store::StoreOptions{}};
+  std::unique_ptr<store::Store> owned = open_store(disk);
+  store::Store& store = *owned;
 
   // Stores the records and builds the derived maps from them, then marks the store loaded.
   explicit GraphStore(const std::vector<Node>& nodes, const std::vector<Edge>& edges = {},

@@ -10,7 +10,7 @@ namespace tarnwick::store {
 namespace {
 
 using test::make_edge;
-using test::make_node;
+using test::node_of;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -37,7 +37,7 @@ struct SnapshotEntries {
 };
 
 SnapshotEntries healthy() {
-  return {{{"a", make_node("a", "t")}, {"b", make_node("b", "t")}},
+  return {{{"a", node_of("a", "t")}, {"b", node_of("b", "t")}},
           {{"e1", make_edge("e1", "a", "b")}},
           {{"a", {1.0, 2.0}}}};
 }
@@ -77,10 +77,10 @@ TEST(Verify, CountsHealthyFilesWithoutIssues) {
 }
 
 TEST(Verify, ListsEverySnapshotIssueInOrder) {
-  Node bad_type = make_node("n", "");
-  Node bad_time = make_node("m", "t");
+  Node bad_type = node_of("n", "");
+  Node bad_time = node_of("m", "t");
   bad_time.inserted_at = -1;
-  Node nan_vector = make_node("v", "t");
+  Node nan_vector = node_of("v", "t");
   nan_vector.vector = std::vector<double>{1.0, kNaN};
   Edge empty_source = make_edge("x", "", "t");
   Edge two_faults = make_edge("x", "a", "a", "");
@@ -92,20 +92,20 @@ TEST(Verify, ListsEverySnapshotIssueInOrder) {
     SnapshotEntries snapshot;
     std::vector<std::string> issues;
   } cases[] = {
-      {"missing target", {{{"a", make_node("a", "t")}, {"b", make_node("b", "t")}}, {{"e", make_edge("e", "a", "c")}}, {}},
+      {"missing target", {{{"a", node_of("a", "t")}, {"b", node_of("b", "t")}}, {{"e", make_edge("e", "a", "c")}}, {}},
        {"edge e: missing target c"}},
       {"no nodes", {{}, {{"e", make_edge("e", "a", "b")}}, {}}, {"edge e: missing source a", "edge e: missing target b"}},
       {"empty source",
-       {{{"t", make_node("t", "t")}}, {{"e1", empty_source}}, {}},
+       {{{"t", node_of("t", "t")}}, {{"e1", empty_source}}, {}},
        {"edge e1: invalid_argument: edge source, type, and target must not be empty", "edge e1: missing source "}},
       {"one rule per edge",
-       {{{"a", make_node("a", "t")}}, {{"e2", two_faults}}, {}},
+       {{{"a", node_of("a", "t")}}, {{"e2", two_faults}}, {}},
        {"edge e2: invalid_argument: edge source, type, and target must not be empty"}},
       {"negative createdAt",
-       {{{"a", make_node("a", "t")}}, {{"e3", old}}, {}},
+       {{{"a", node_of("a", "t")}}, {{"e3", old}}, {}},
        {"edge e3: range_out_of_bounds: edge createdAt must be finite non-negative"}},
       {"entry ids count, record ids do not",
-       {{{"a", make_node("z", "t")}}, {{"e", make_edge("e", "a", "a")}}, {{"q", {1.0}}}},
+       {{{"a", node_of("z", "t")}}, {{"e", make_edge("e", "a", "a")}}, {{"q", {1.0}}}},
        {}},
       {"every kind, in order",
        {{{"n", bad_type}, {"m", bad_time}, {"v", nan_vector}},

@@ -2,33 +2,13 @@
 
 #include <algorithm>
 
+#include "storage/store/field_path.hpp"
+
 namespace tarnwick::store {
 
 namespace {
 constexpr std::size_t kHashedTypesFrom = 9;
 }  // namespace
-
-FieldPath::FieldPath(std::string_view path) : node_type(path == "type") {
-  if (node_type) return;
-  std::size_t start = 0;
-  for (std::size_t dot = path.find('.'); dot != std::string_view::npos; dot = path.find('.', start)) {
-    segments.push_back(path.substr(start, dot - start));
-    start = dot + 1;
-  }
-  segments.push_back(path.substr(start));
-}
-
-const json::Value* FieldPath::find(const json::Object& data) const {
-  const json::Object* object = &data;
-  const json::Value* value = nullptr;
-  for (std::string_view segment : segments) {
-    if (!object) return nullptr;
-    value = object->if_contains(segment);
-    if (!value) return nullptr;
-    object = value->if_object();
-  }
-  return value;
-}
 
 CompiledQuery::CompiledQuery(const NodeQuery& query) : query_(query) {
   if (query.node_types && query.node_types->size() >= kHashedTypesFrom)
@@ -54,13 +34,13 @@ bool CompiledQuery::equal_at(const Node& node, const Equality& test) {
     const json::String* expected = test.expected->if_string();
     return expected && std::string_view(*expected) == node.type;
   }
-  const json::Value* found = test.path.find(node.data);
+  const json::Value* found = value_at_path(node.data, test.path.path);
   return found ? json::equal(*found, *test.expected) : test.expected->is_null();
 }
 
 bool CompiledQuery::within(const Node& node, const Range& test) {
   if (test.path.node_type) return false;  // a type is a string, never a number
-  const json::Value* found = test.path.find(node.data);
+  const json::Value* found = value_at_path(node.data, test.path.path);
   if (!found) return false;
   const std::optional<double> d = json::as_double(*found);
   if (!d) return false;

@@ -1,6 +1,6 @@
 #pragma once
-// A node query made ready to test many nodes: field paths are split once and the listed types
-// gathered once, so testing a node allocates nothing and copies no value.
+// A node query made ready to test many nodes: the tests are gathered once and the listed types
+// hashed once when there are many, so testing a node allocates nothing and copies no value.
 // Borrows the query (paths and expected values point into it): the query must outlive this.
 
 #include <optional>
@@ -14,16 +14,13 @@
 
 namespace tarnwick::store {
 
-// A field path: exactly "type" names the node's type; anything else is split at every "." and
-// walked through nested objects of the node's data (an empty path is one empty segment).
+// A field path as the queries read it (`node_field`): exactly "type" names the node's type,
+// anything else is walked through the node's data by `value_at_path`.
 struct FieldPath {
+  std::string_view path;
   bool node_type = false;
-  std::vector<std::string_view> segments;
 
-  explicit FieldPath(std::string_view path);
-  // The value at the path in `data`, or null when a step is missing or not an object. Not for
-  // the node-type path.
-  const json::Value* find(const json::Object& data) const;
+  explicit FieldPath(std::string_view p) : path(p), node_type(p == "type") {}
 };
 
 class CompiledQuery {
