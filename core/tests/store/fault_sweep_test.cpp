@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 
 #include "store/store_fixture.hpp"
 #include "store/store_test_access.hpp"
+#include "storage/store/verify_report.hpp"
 
 namespace tarnwick::test {
 namespace {
@@ -130,6 +132,26 @@ Outcome run(const std::shared_ptr<Disk>& disk, const std::vector<ChangeBatch>& b
   return out;
 }
 
+// Loading folds any log entries into a new snapshot, so the stored files now describe `found`:
+// `verify` counts it, and lists nothing but the edges left pointing at deleted nodes.
+void check_verified(store::Store& s, const Model& found, std::size_t log_records, const std::string& label) {
+  auto report = s.verify();
+  ASSERT_TRUE(report) << label << ": " << report.error().text();
+  EXPECT_EQ(report->node_count, found.nodes.size()) << label;
+  EXPECT_EQ(report->edge_count, found.edges.size()) << label;
+  EXPECT_EQ(report->vector_count, found.vectors.size()) << label;
+  EXPECT_EQ(report->mutation_count, log_records) << label;
+  std::vector<std::string> expected;
+  for (const auto& [id, e] : found.edges) {
+    if (!found.nodes.contains(e.source)) expected.push_back("edge " + id + ": missing source " + e.source);
+    if (!found.nodes.contains(e.target)) expected.push_back("edge " + id + ": missing target " + e.target);
+  }
+  std::vector<std::string> errors = report->errors;
+  std::sort(errors.begin(), errors.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(errors, expected) << label;
+}
+
 void check_reopened(const std::shared_ptr<Disk>& disk, const Outcome& outcome, const std::string& label) {
   disk->fail_call.reset();
   auto s = open_store(disk, sweep_options());
@@ -146,6 +168,7 @@ void check_reopened(const std::shared_ptr<Disk>& disk, const Outcome& outcome, c
       EXPECT_LT((*log)[i - 1].sequence, (*log)[i].sequence) << label;
     }
   }
+  check_verified(*s, found, log->size(), label);
   ASSERT_TRUE(apply(*s, put_nodes({make_node("after", "note", json::Object{{"title", "x"}})}))) << label;
   ASSERT_TRUE(s->close()) << label;
   auto again = open_store(disk, sweep_options());
