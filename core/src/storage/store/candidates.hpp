@@ -18,7 +18,9 @@ struct Candidates {
 
   Rule rule = Rule::Every;
   std::span<const std::string> listed;  // Listed: in the caller's order, repeats and unknown ids kept
-  std::vector<const TextSet*> sets;     // Indexed (one set), Typed (one per distinct listed type)
+  // Indexed: one set. Typed: one per distinct listed type, also when every node is the rule but
+  // types are listed, since no node of another type can match.
+  std::vector<const TextSet*> sets;
   std::uint64_t count = 0;              // what the candidate limit is checked against
   // Every candidate is a stored node that the query accepts, so nothing needs testing.
   bool all_match = false;

@@ -164,6 +164,8 @@ class Store {
   // The sets of the distinct listed types (a type with no node adds none), when the query lists
   // types and gives no attribute condition at all; none otherwise.
   std::optional<std::vector<const TextSet*>> type_only_ids(const NodeQuery& query) const;
+  // The id sets of the distinct listed types that have nodes.
+  std::vector<const TextSet*> type_sets(const std::vector<std::string>& types) const;
   // A copy of a stored node with the vector stored under `id` attached.
   Node with_vector(std::string_view id, const Node& node) const;
   // The edges listed under the given ids in one adjacency map, grouped in the ids' order.
