@@ -54,10 +54,17 @@ std::optional<std::string> lookup_key(const SecondaryIndexDefinition& def, const
   return key;
 }
 
+// Whether holding the key already makes a node match: the query tests nothing but the index's
+// fields (equal key texts mean equal values) and, at most, the one type the index holds.
+bool index_decides(const SecondaryIndexDefinition& def, const NodeQuery& query) {
+  const bool no_ranges = !query.attribute_ranges || query.attribute_ranges->empty();
+  return query.attributes->size() == def.fields.size() && no_ranges && (!query.node_types || def.node_type);
+}
+
 }  // namespace
 
-const TextSet* Store::indexed_ids(const NodeQuery& query) const {
-  if (!query.attributes || index_definitions_.empty()) return nullptr;
+std::optional<IndexHit> Store::indexed_ids(const NodeQuery& query) const {
+  if (!query.attributes || index_definitions_.empty()) return std::nullopt;
   for (const auto& [name, def] : index_definitions_) {
     if (!type_fits(def, query)) continue;
     const std::optional<std::string> key = lookup_key(def, *query.attributes);
@@ -65,9 +72,9 @@ const TextSet* Store::indexed_ids(const NodeQuery& query) const {
     const auto entries = index_entries_.find(name);
     if (entries == index_entries_.end()) continue;
     const auto ids = entries->second.find(*key);
-    if (ids != entries->second.end()) return &ids->second;
+    if (ids != entries->second.end()) return IndexHit{&ids->second, &def};
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 std::vector<const TextSet*> Store::type_sets(const std::vector<std::string>& types) const {
@@ -93,10 +100,11 @@ Candidates Store::select_candidates(const NodeQuery& query) const {
     c.count = c.listed.size();
     return c;
   }
-  if (const TextSet* ids = indexed_ids(query)) {
+  if (const std::optional<IndexHit> hit = indexed_ids(query)) {
     c.rule = Candidates::Rule::Indexed;
-    c.sets = {ids};
-    c.count = ids->size();
+    c.sets = {hit->ids};
+    c.count = hit->ids->size();
+    c.all_match = index_decides(*hit->definition, query);
     return c;
   }
   if (auto sets = type_only_ids(query)) {

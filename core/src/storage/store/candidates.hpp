@@ -10,8 +10,15 @@
 #include <vector>
 
 #include "model/seeded_hash.hpp"
+#include "storage/store/index_definition.hpp"
 
 namespace tarnwick::store {
+
+// The ids under one key of one secondary index, and the definition that gave them.
+struct IndexHit {
+  const TextSet* ids = nullptr;
+  const SecondaryIndexDefinition* definition = nullptr;
+};
 
 struct Candidates {
   enum class Rule : std::uint8_t { Listed, Indexed, Typed, Every };

@@ -38,6 +38,7 @@ namespace tarnwick::store {
 
 class Projection;
 struct Candidates;
+struct IndexHit;
 struct NodeQuery;
 struct VerifyReport;
 
@@ -159,8 +160,8 @@ class Store {
   // The query's candidates by the first rule that applies; builds no id list.
   Candidates select_candidates(const NodeQuery& query) const;
   // The set under the one secondary-index key that the query's attributes give, from the first
-  // definition that can answer for them; null when none can.
-  const TextSet* indexed_ids(const NodeQuery& query) const;
+  // definition that can answer for them; none when none can.
+  std::optional<IndexHit> indexed_ids(const NodeQuery& query) const;
   // The sets of the distinct listed types (a type with no node adds none), when the query lists
   // types and gives no attribute condition at all; none otherwise.
   std::optional<std::vector<const TextSet*>> type_only_ids(const NodeQuery& query) const;
