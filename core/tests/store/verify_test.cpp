@@ -119,7 +119,7 @@ TEST(Verify, ListsEverySnapshotIssueInOrder) {
   for (const auto& c : cases) {
     const VerifyReport r = verify({c.snapshot, std::nullopt, "{}", std::nullopt}).value();
     std::vector<std::string> expected = c.issues;
-    expected.push_back("index metadata: invalid type: map, expected a sequence at line 1 column 0");
+    expected.push_back("index metadata: invalid type: map, expected a sequence at line 1 column 2");
     EXPECT_EQ(r.errors, expected) << c.name;
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.node_count, c.snapshot.nodes.size()) << c.name;
@@ -146,10 +146,10 @@ TEST(Verify, ChecksEachIndexDefinition) {
     std::vector<std::string> issues;
   } cases[] = {
       {"[]", {}},
-      {"{}", {"index metadata: invalid type: map, expected a sequence at line 1 column 0"}},
-      {"\n  \"x\"", {R"(index metadata: invalid type: string "x", expected a sequence at line 2 column 2)"}},
+      {"{}", {"index metadata: invalid type: map, expected a sequence at line 1 column 2"}},
+      {"\n  \"x\"", {R"(index metadata: invalid type: string "x", expected a sequence at line 2 column 5)"}},
       {"", {"index metadata: EOF while parsing a value at line 1 column 0"}},
-      {"[1] x", {"index metadata: trailing characters at line 1 column 4"}},
+      {"[1] x", {"index metadata: trailing characters at line 1 column 5"}},
       {R"([{"fields":["a"]}, {"name":"x","fields":[]}, {"name":"x","fields":["a","a"]}, {"name":"y","fields":["a",1]}])",
        {"index metadata: index 0: missing name", "index metadata: index x: fields must not be empty",
         "index metadata: index x: duplicate or empty name", "index metadata: index x: fields must not be empty",

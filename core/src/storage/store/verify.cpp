@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/text_reader.hpp"
 #include "model/validate.hpp"
 #include "storage/format/snapshot.hpp"
 #include "storage/store/store.hpp"
@@ -50,7 +51,7 @@ bool fields_usable(const json::Object& definition) {
 }
 
 // Every element is looked at, whatever was found before it; other keys and their types are not.
-void check_definitions(const json::Array& definitions, Issues& issues) {
+void check_definitions(const std::vector<json::Value>& definitions, Issues& issues) {
   TextSet names;
   for (std::size_t i = 0; i < definitions.size(); ++i) {
     const json::Object* definition = definitions[i].if_object();
@@ -67,17 +68,17 @@ void check_definitions(const json::Array& definitions, Issues& issues) {
   }
 }
 
-// Read as an array of arbitrary JSON values; a text that is no such array is one issue.
+// Read as an array of arbitrary JSON values, with the faults placed as the loader places them; a
+// text that is no such array is one issue.
 void check_index_file(std::string_view text, Issues& issues) {
-  auto parsed = json::parse(text);
-  if (!parsed) {
-    issues.push_back("index metadata: " + json::with_position(parsed.error().message, text, parsed.error().offset));
+  auto definitions = read_text(text, [](TextReader& in) {
+    return read_list(in, [](TextReader& element) { return element.take_value(); });
+  });
+  if (!definitions) {
+    issues.push_back("index metadata: " + definitions.error().text());
     return;
   }
-  if (const json::Array* definitions = parsed->if_array()) return check_definitions(*definitions, issues);
-  // The reader reports a value of the wrong kind where that value starts.
-  const std::size_t start = std::min(text.find_first_not_of(" \t\n\r"), text.size());
-  issues.push_back("index metadata: " + json::with_position(invalid_type(*parsed, "a sequence").error().message, text, start));
+  check_definitions(*definitions, issues);
 }
 
 }  // namespace
