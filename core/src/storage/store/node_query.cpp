@@ -75,7 +75,8 @@ std::vector<const Entry*> gather_matches(const TextMap<Node>& nodes, const Candi
   const std::size_t needed = matches_needed(compiled.query());
   std::vector<const Entry*> matches;
   if (needed == 0) return matches;
-  if (c.rule != Candidates::Rule::Listed) matches.reserve(std::min<std::size_t>(c.count, needed));
+  // Only when every candidate matches is the count a good guess of the matches' number.
+  if (c.all_match) matches.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(c.count, needed)));
   for_each_candidate(nodes, c, [&](const Entry& entry) {
     if (c.all_match || compiled.matches(entry.second)) matches.push_back(&entry);
     return matches.size() < needed;
