@@ -60,7 +60,8 @@ bool CompiledQuery::matches(const Node& node) const {
 }
 
 double CompiledQuery::order_key(const Node& node) const {
-  return json::finite_field(node.data, query_.order_by->field).value_or(0.0);
+  const json::Value* v = node.data.if_contains(query_.order_by->field);
+  return v ? json::finite_number(*v).value_or(0.0) : 0.0;
 }
 
 }  // namespace tarnwick::store
