@@ -1,5 +1,6 @@
 """The module's surface: names, exception types, class types and the one exported symbol."""
 
+import pickle
 import struct
 import subprocess
 import sys
@@ -7,6 +8,7 @@ import weakref
 
 import pytest
 
+import tarnwick
 import tarnwick._core as core
 
 PUBLIC_NAMES = [
@@ -49,6 +51,40 @@ def test_exception_types_form_one_hierarchy_reported_under_the_package():
         if exc is not base:
             assert exc.__bases__ == (base,)
     assert not issubclass(NotImplementedError, base)
+
+
+def test_package_holds_every_public_name_so_types_and_errors_pickle_by_reference():
+    assert tarnwick.__all__ == ["_core", *core.__all__]
+    for name in core.__all__:
+        assert getattr(tarnwick, name) is getattr(core, name), name
+    raised = []
+    try:
+        core.ExactIndex().add("", [1.0])
+    except core.TarnwickError as e:
+        raised.append(e)
+    assert len(raised) == 1
+    errors = raised + [getattr(core, name)("message \u00e9") for name in EXCEPTION_DOCS]
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+        for error in errors:
+            copied = pickle.loads(pickle.dumps(error, protocol))
+            assert (type(copied), copied.args) == (type(error), error.args)
+        for cls in [value for value in vars(tarnwick).values() if isinstance(value, type)]:
+            assert pickle.loads(pickle.dumps(cls, protocol)) is cls
+
+
+# Each call binds a keyword named by a lone surrogate, which has no UTF-8 form.
+@pytest.mark.parametrize("call", [
+    lambda kw: core.ExactIndex(**kw),
+    lambda kw: core.HnswIndex(**kw),
+    lambda kw: core.ExactIndex().add("a", [1.0], **kw),
+    lambda kw: core.HnswIndex().query([1.0], 1, **kw),
+    lambda kw: core.execute_query_plan([], [], {}, **kw),
+    lambda kw: core.aggregate_query_plan([], [], {}, "n", "sum", **kw),
+])
+def test_a_keyword_name_without_utf8_text_is_the_standard_argument_error(call):
+    with pytest.raises(TypeError) as info:
+        call({"\ud800": 1})
+    assert info.value.args[0].endswith("() got an unexpected keyword argument '\\ud800'")
 
 
 @pytest.mark.parametrize("cls, signature", [

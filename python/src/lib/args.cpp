@@ -33,10 +33,13 @@ PyResult<void> bind_keyword(const Signature& s, PyObject* name, PyObject* value,
     slots[i] = value;
     return {};
   }
-  auto text = utf8_view(name);
+  // The name's repr, quotes included: unlike its text, a repr is always valid UTF-8 (a lone
+  // surrogate is escaped), so the message can be built for any name.
+  auto quoted = checked(PyObject_Repr(name));
+  if (!quoted) return error_set();
+  auto text = utf8_view(quoted->get());
   if (!text) return error_set();
-  return raise(PyExc_TypeError,
-               callable_prefix(s) + " got an unexpected keyword argument '" + std::string(*text) + "'");
+  return raise(PyExc_TypeError, callable_prefix(s) + " got an unexpected keyword argument " + std::string(*text));
 }
 
 PyResult<void> check_required(const Signature& s, std::span<PyObject*> slots) {

@@ -1,6 +1,8 @@
 #pragma once
 // Adapters from the interpreter's calling conventions to method bodies that return PyResult,
 // each run inside the guard. `Object` is the instance layout; `PyObject_HEAD` comes first.
+// Not noexcept: a body may give up the interpreter lock, and the forced unwind that can come
+// when it takes it back must pass (guard.hpp).
 
 #include <Python.h>
 
@@ -16,12 +18,12 @@ Object& object_of(PyObject* self) {
 }
 
 template <class Object, PyResult<PyRef> (*Body)(Object&, FastArgs)>
-PyObject* fastcall_entry(PyObject* self, PyObject* const* args, Py_ssize_t count, PyObject* keyword_names) noexcept {
+PyObject* fastcall_entry(PyObject* self, PyObject* const* args, Py_ssize_t count, PyObject* keyword_names) {
   return guarded_object([&] { return Body(object_of<Object>(self), FastArgs{args, count, keyword_names}); });
 }
 
 template <class Object, PyResult<PyRef> (*Body)(Object&)>
-PyObject* noargs_entry(PyObject* self, PyObject*) noexcept {
+PyObject* noargs_entry(PyObject* self, PyObject*) {
   return guarded_object([&] { return Body(object_of<Object>(self)); });
 }
 

@@ -52,7 +52,7 @@ PyResult<PyRef> construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   return Class::create(type, ExactIndex(metric_from_text(distance), *precision));
 }
 
-PyObject* new_instance(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* new_instance(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded_object([&] { return construct(type, args, kwargs); });
 }
 

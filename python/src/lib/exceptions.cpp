@@ -126,4 +126,16 @@ Raised raise_from(PyObject* type, std::string_view message) {
 
 Raised raise_core(TarnwickError error) { return raise(to_pyerr(std::move(error))); }
 
+bool passes_through(PyObject* exception) {
+  return !PyErr_GivenExceptionMatches(exception, PyExc_Exception) ||
+         PyErr_GivenExceptionMatches(exception, PyExc_MemoryError);
+}
+
+PyResult<void> discard_pending() {
+  PyObject* pending = PyErr_Occurred();
+  if (pending != nullptr && passes_through(pending)) return error_set();
+  PyErr_Clear();
+  return {};
+}
+
 }  // namespace tarnwick::py

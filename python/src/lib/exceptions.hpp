@@ -34,4 +34,13 @@ Raised raise_from(PyObject* type, std::string_view message);
 // A core error through the one mapping.
 Raised raise_core(TarnwickError error);
 
+// Whether a Python exception (a type or an instance) must reach the caller unchanged where the
+// engine would otherwise drop it and report a failure of its own: an interrupt or exit request
+// (anything that is not an Exception) and MemoryError with its subclasses.
+bool passes_through(PyObject* exception);
+
+// Drops the pending exception so that a conversion can try its next step or raise its own
+// error. An exception that passes through stays pending, and the result is that failure.
+PyResult<void> discard_pending();
+
 }  // namespace tarnwick::py

@@ -1,19 +1,46 @@
 #pragma once
+// Work and waits that run without the interpreter lock.
 
 #include <Python.h>
 
+#include <type_traits>
+
 namespace tarnwick::py {
 
-// Gives the interpreter lock up for the life of the scope, so other threads run meanwhile.
-class GilReleased {
- public:
-  GilReleased() : state_(PyEval_SaveThread()) {}
-  ~GilReleased() { PyEval_RestoreThread(state_); }
-  GilReleased(const GilReleased&) = delete;
-  GilReleased& operator=(const GilReleased&) = delete;
-
- private:
-  PyThreadState* state_;
-};
+// Runs `work` with the interpreter lock given up, so that other Python threads run meanwhile,
+// and gives back what it returned once the lock is held again. `work` must not touch Python
+// objects. Use it for a long computation (an index search) and for any wait on a lock that
+// another thread may hold while it needs the interpreter lock to finish (a store's mutex: wait
+// here rather than holding the interpreter lock the holder needs).
+//
+// Taking the lock back may not return. While the interpreter finalizes, it ends a thread that
+// asks for the lock with pthread_exit, which unwinds the thread's stack by a forced unwind
+// (abi::__forced_unwind). That is the interpreter ending the thread, not an error: it must pass
+// through this function and every frame of ours above it, so none of them may be noexcept and
+// every catch-all must rethrow it (see guard.hpp). The value `work` returned is then destroyed
+// without the interpreter lock: it may own a std::unique_lock, which lets its mutex go, but no
+// Python reference.
+template <class Work>
+std::invoke_result_t<Work&> without_gil(Work&& work) {
+  PyThreadState* state = PyEval_SaveThread();
+  // An exception out of `work` leaves with the lock taken back; one out of PyEval_RestoreThread
+  // (the forced unwind) must not reach this handler, so the restores below stay outside it.
+  auto run = [&]() -> std::invoke_result_t<Work&> {
+    try {
+      return work();
+    } catch (...) {
+      PyEval_RestoreThread(state);
+      throw;
+    }
+  };
+  if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
+    run();
+    PyEval_RestoreThread(state);
+  } else {
+    auto result = run();
+    PyEval_RestoreThread(state);
+    return result;
+  }
+}
 
 }  // namespace tarnwick::py

@@ -77,7 +77,7 @@ PyResult<PyRef> construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   return Class::create(type, std::move(*index));
 }
 
-PyObject* new_instance(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* new_instance(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded_object([&] { return construct(type, args, kwargs); });
 }
 

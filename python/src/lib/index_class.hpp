@@ -64,7 +64,7 @@ class IndexClass {
     Py_DECREF(type);
   }
 
-  static Py_ssize_t length(PyObject* self) noexcept {
+  static Py_ssize_t length(PyObject* self) {
     return guarded_size([&]() -> PyResult<Py_ssize_t> {
       Object& object = object_of<Object>(self);
       auto borrowed = object.borrow.read();
@@ -167,10 +167,7 @@ class IndexClass {
     }
     auto values = to_vec((*bound)[0]);
     if (!values) return error_set();
-    auto hits = [&] {
-      GilReleased released;
-      return Traits::search(self.index, *values, *top_k, threshold);
-    }();
+    auto hits = without_gil([&] { return Traits::search(self.index, *values, *top_k, threshold); });
     if (!hits) return raise_core(std::move(hits).error());
     auto list = checked(PyList_New(static_cast<Py_ssize_t>(hits->size())));
     if (!list) return error_set();

@@ -1,6 +1,7 @@
 #include "lib/json_bridge.hpp"
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,13 +15,23 @@ namespace {
 constexpr std::string_view kNotJson = "value is not JSON-compatible";
 constexpr std::string_view kTooDeep = "value is nested too deeply";
 
+// Steps 5 to 8 of the conversion each try one reading: nullopt when it does not take the
+// object (its exception dropped), a failure only for an exception that must pass through.
+using Step = PyResult<std::optional<json::Value>>;
+
+// Ends a step that did not take the object.
+Step not_taken() {
+  PY_TRY(discard_pending());
+  return std::nullopt;
+}
+
 // NumPy's boolean scalar, recognised by name so that NumPy need not be loaded.
-bool is_numpy_bool(PyObject* object) {
+PyResult<bool> is_numpy_bool(PyObject* object) {
   PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
   PyRef module = PyRef::steal(PyObject_GetAttrString(type, "__module__"));
   PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
   if (!module || !name || !PyUnicode_Check(module.get())) {
-    PyErr_Clear();
+    if (PyErr_Occurred()) PY_TRY(discard_pending());
     return false;
   }
   return PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
@@ -29,30 +40,25 @@ bool is_numpy_bool(PyObject* object) {
 }
 
 // The truth of a NumPy boolean through its `__bool__`, which must give a Python bool.
-std::optional<bool> numpy_bool_value(PyObject* object) {
+Step numpy_bool_value(PyObject* object) {
+  auto numpy_bool = is_numpy_bool(object);
+  if (!numpy_bool) return error_set();
+  if (!*numpy_bool) return std::nullopt;
   PyRef truth = PyRef::steal(PyObject_CallMethod(object, "__bool__", nullptr));
-  if (!truth || !PyBool_Check(truth.get())) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  return truth.get() == Py_True;
+  if (!truth) return not_taken();
+  if (!PyBool_Check(truth.get())) return std::nullopt;
+  return json::Value(truth.get() == Py_True);
 }
 
 // An int, or anything with `__index__`, within the 64-bit ranges: signed below zero,
 // unsigned from zero up to 2^64 - 1. Larger magnitudes are left to the float conversion.
-std::optional<json::Value> integer_value(PyObject* object) {
+Step integer_value(PyObject* object) {
   PyRef index = PyRef::steal(PyNumber_Index(object));
-  if (!index) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
+  if (!index) return not_taken();
   int overflow = 0;
   const long long n = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
   if (overflow == 0) {
-    if (n == -1 && PyErr_Occurred()) {
-      PyErr_Clear();
-      return std::nullopt;
-    }
+    if (n == -1 && PyErr_Occurred()) return not_taken();
     if (n < 0) return json::Value(static_cast<std::int64_t>(n));
     return json::Value(static_cast<std::uint64_t>(n));
   }
@@ -61,27 +67,33 @@ std::optional<json::Value> integer_value(PyObject* object) {
     if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
       return json::Value(static_cast<std::uint64_t>(u));
     }
-    PyErr_Clear();
+    return not_taken();
   }
   return std::nullopt;
 }
 
-std::optional<json::Value> float_value(PyObject* object) {
+Step float_value(PyObject* object) {
   const double d = PyFloat_AsDouble(object);
-  if (d == -1.0 && PyErr_Occurred()) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
+  if (d == -1.0 && PyErr_Occurred()) return not_taken();
   return json::number(d);
 }
 
-std::optional<json::Value> string_value(PyObject* object) {
+// Only a str (or subclass) whose text UTF-8 can encode.
+Step string_value(PyObject* object) {
+  if (!PyUnicode_Check(object)) return std::nullopt;
   auto text = utf8_view(object);
-  if (!text) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
+  if (!text) return not_taken();
   return json::Value(json::String(*text));
+}
+
+// The value of the first step that takes the object; "value is not JSON-compatible" when none does.
+PyResult<json::Value> first_taken(PyObject* object, std::initializer_list<Step (*)(PyObject*)> steps) {
+  for (auto step : steps) {
+    auto value = step(object);
+    if (!value) return error_set();
+    if (*value) return std::move(**value);
+  }
+  return raise(ExceptionKind::TarnwickValueError, kNotJson);
 }
 
 class ToJson {
@@ -93,25 +105,10 @@ class ToJson {
     if (object == Py_None) return json::Value(nullptr);
     if (PyBool_Check(object)) return json::Value(object == Py_True);
     // Exact ints, floats and strs can only end where the general steps would take them.
-    if (PyLong_CheckExact(object)) {
-      if (auto v = integer_value(object)) return std::move(*v);
-      if (auto v = float_value(object)) return std::move(*v);
-      return raise(ExceptionKind::TarnwickValueError, kNotJson);
-    }
-    if (PyFloat_CheckExact(object)) return float_value(object).value_or(json::Value(nullptr));
-    if (PyUnicode_CheckExact(object)) {
-      if (auto v = string_value(object)) return std::move(*v);
-      return raise(ExceptionKind::TarnwickValueError, kNotJson);
-    }
-    if (is_numpy_bool(object)) {
-      if (auto truth = numpy_bool_value(object)) return json::Value(*truth);
-    }
-    if (auto v = integer_value(object)) return std::move(*v);
-    if (auto v = float_value(object)) return std::move(*v);
-    if (PyUnicode_Check(object)) {
-      if (auto v = string_value(object)) return std::move(*v);
-    }
-    return raise(ExceptionKind::TarnwickValueError, kNotJson);
+    if (PyLong_CheckExact(object)) return first_taken(object, {integer_value, float_value});
+    if (PyFloat_CheckExact(object)) return first_taken(object, {float_value});
+    if (PyUnicode_CheckExact(object)) return first_taken(object, {string_value});
+    return first_taken(object, {numpy_bool_value, integer_value, float_value, string_value});
   }
 
  private:

@@ -54,7 +54,8 @@ PyResult<void> append_number(std::vector<double>& out, PyObject* item) {
   return {};
 }
 
-// Every failure of the sequence route is the one ValueError; the cause is dropped.
+// Every failure of the sequence route is the one ValueError and the cause is dropped, unless
+// it must pass through (an interrupt, running out of memory).
 PyResult<std::vector<double>> from_sequence(PyObject* object) {
   if (PyUnicode_Check(object) || !PySequence_Check(object)) return raise(PyExc_ValueError, kNotFloats);
   std::vector<double> out;
@@ -75,7 +76,7 @@ PyResult<std::vector<double>> from_sequence(PyObject* object) {
     read = for_each_item(object, [&](PyObject* item) { return append_number(out, item); });
   }
   if (!read) {
-    PyErr_Clear();
+    PY_TRY(discard_pending());
     return raise(PyExc_ValueError, kNotFloats);
   }
   return out;

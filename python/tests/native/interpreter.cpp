@@ -12,7 +12,15 @@ class Interpreter : public ::testing::Environment {
     Py_InitializeEx(0);
     globals = PyDict_New();
     PyDict_SetItemString(globals, "__builtins__", PyEval_GetBuiltins());
-    run("import collections, decimal, enum\nimport numpy as np\n");
+    run("import collections, decimal, enum\nimport numpy as np\n"
+        // A number whose conversion `where` ("index", "float" or "bool") raises `exc`; the
+        // others refuse it with a TypeError, as a conversion that does not apply would.
+        "class Raises:\n"
+        "    def __init__(self, exc, where): self.exc, self.where = exc, where\n"
+        "    def _fail(self, where): raise self.exc if where == self.where else TypeError(where)\n"
+        "    def __index__(self): self._fail('index')\n"
+        "    def __float__(self): self._fail('float')\n"
+        "    def __bool__(self): self._fail('bool')\n");
   }
   // The interpreter stays up until the process ends: NumPy does not survive a restart.
 };

@@ -1,6 +1,8 @@
 #pragma once
 // An embedded interpreter for the binding's tests: started once for the whole run, with one
-// namespace in which snippets are run and expressions evaluated.
+// namespace in which snippets are run and expressions evaluated. The namespace starts with
+// `np`, `collections`, `decimal`, `enum` and `Raises(exc, where)`: an object whose conversion
+// `where` ("index", "float" or "bool") raises `exc` while the others raise TypeError.
 
 #include <Python.h>
 #include <gtest/gtest.h>

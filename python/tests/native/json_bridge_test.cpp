@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "native/interpreter.hpp"
 
@@ -70,6 +71,27 @@ TEST(PyToJson, ContainersAndRefusals) {
                               "np.array([1.0, 2.0])", "object()", "'\\ud800'"}) {
     EXPECT_EQ(to_json_error(refused), "TarnwickValueError: value is not JSON-compatible") << refused;
   }
+}
+
+TEST(PyToJson, InterruptsAndMemoryErrorsPassThroughTheNumberSteps) {
+  run("class MemoryErrorKind(MemoryError): pass\n"
+      "class bool_:\n"
+      "    def __bool__(self): raise KeyboardInterrupt('numpy bool')\n"
+      "bool_.__module__ = 'numpy'\n");
+  const std::pair<const char*, const char*> cases[] = {
+      {"Raises(KeyboardInterrupt('i'), 'index')", "KeyboardInterrupt: i"},
+      {"Raises(KeyboardInterrupt('f'), 'float')", "KeyboardInterrupt: f"},
+      {"Raises(SystemExit('s'), 'float')", "SystemExit: s"},
+      {"Raises(GeneratorExit('g'), 'index')", "GeneratorExit: g"},
+      {"Raises(MemoryError('m'), 'index')", "MemoryError: m"},
+      {"Raises(MemoryErrorKind('k'), 'float')", "MemoryErrorKind: k"},
+      {"bool_()", "KeyboardInterrupt: numpy bool"},
+      {"{'a': [1, (Raises(KeyboardInterrupt('deep'), 'float'),)]}", "KeyboardInterrupt: deep"},
+      // Every other failure of a step still ends in the conversion's own error.
+      {"Raises(ValueError('v'), 'float')", "TarnwickValueError: value is not JSON-compatible"},
+      {"Raises(RecursionError('r'), 'index')", "TarnwickValueError: value is not JSON-compatible"},
+  };
+  for (const auto& [expression, error] : cases) EXPECT_EQ(to_json_error(expression), error) << expression;
 }
 
 TEST(PyToJson, DictKeysMustBeText) {

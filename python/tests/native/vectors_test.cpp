@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "native/interpreter.hpp"
@@ -54,6 +55,26 @@ TEST(ToVec, EverythingElseIsOneValueError) {
                               "np.array(1.0)", "[2**2000]", "None", "1.0"}) {
     EXPECT_EQ(vec_error(refused), "ValueError: vector must be a sequence of floats") << refused;
   }
+}
+
+TEST(ToVec, InterruptsAndMemoryErrorsPassThrough) {
+  // Two items, then `exc`; asking its length would raise an interrupt.
+  run("class Items:\n"
+      "    def __init__(self, exc): self.exc = exc\n"
+      "    def __len__(self): raise KeyboardInterrupt('len')\n"
+      "    def __getitem__(self, i):\n"
+      "        if i < 2: return float(i)\n"
+      "        raise self.exc\n");
+  EXPECT_EQ(vec("Items(IndexError(2))"), (std::vector<double>{0.0, 1.0}));
+  const std::pair<const char*, const char*> cases[] = {
+      {"[1.0, Raises(KeyboardInterrupt('k'), 'float')]", "KeyboardInterrupt: k"},
+      {"(Raises(SystemExit('s'), 'float'),)", "SystemExit: s"},
+      {"np.array([1.0, Raises(MemoryError('m'), 'float')], dtype=object)", "MemoryError: m"},
+      {"Items(KeyboardInterrupt('item'))", "KeyboardInterrupt: item"},
+      {"[Raises(ValueError('v'), 'float')]", "ValueError: vector must be a sequence of floats"},
+      {"Items(LookupError('l'))", "ValueError: vector must be a sequence of floats"},
+  };
+  for (const auto& [expression, error] : cases) EXPECT_EQ(vec_error(expression), error) << expression;
 }
 
 TEST(ToVec, AClaimedLengthReservesNothing) {
