@@ -192,5 +192,34 @@ TEST(StoreApply, SyncModeTwoSyncsEachAppendAndSnapshot) {
                                              "write wal.msgpack"}));
 }
 
+TEST(StoreApply, AppendsNeverLandBehindAPieceThatIsNoRecord) {
+  // A whole record line, to build damaged logs from.
+  auto source = std::make_shared<Disk>();
+  ASSERT_TRUE(apply(*open_store(source), put_nodes({make_node("a")})));
+  const std::string line = source->text("mutations.jsonl");
+  const std::string body = line.substr(0, line.size() - 1);
+  struct Case {
+    std::string log;
+    std::size_t records_after;  // once one more batch is appended
+  };
+  const Case cases[] = {
+      {body, 2},                                // torn only by its missing line feed: kept
+      {body.substr(0, 20), 1},                  // cut inside the text: dropped
+      {line + body.substr(0, 20) + "\n", 2},   // a damaged last line with its line feed: dropped
+      {line + "   \n\n", 2},                   // a piece of blanks is no record
+      {line + "\n\n", 2},                      // empty pieces are harmless and stay
+  };
+  for (const auto& c : cases) {
+    auto disk = std::make_shared<Disk>();
+    disk->put("mutations.jsonl", c.log);
+    auto s = open_store(disk);
+    ASSERT_TRUE(apply(*s, put_nodes({make_node("b")})));
+    auto log = s->mutation_log();
+    ASSERT_TRUE(log) << c.log << ": " << log.error().text();
+    EXPECT_EQ(log->size(), c.records_after) << c.log;
+    EXPECT_EQ(disk->text("mutations.jsonl").back(), '\n');
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick::test

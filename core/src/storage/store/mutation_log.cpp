@@ -59,8 +59,9 @@ Result<MutationRecord> read_mutation_line(std::string_view line) {
   return std::move(*record);
 }
 
-Result<std::vector<MutationRecord>> read_mutation_log(std::string_view content) {
+Result<std::vector<MutationRecord>> read_mutation_log(std::string_view content, bool* tail_dropped) {
   const std::vector<std::string_view> pieces = non_empty_pieces(content);
+  if (tail_dropped) *tail_dropped = false;
   std::vector<MutationRecord> records;
   records.reserve(pieces.size());
   for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -70,7 +71,10 @@ Result<std::vector<MutationRecord>> read_mutation_log(std::string_view content) 
       continue;
     }
     // Only the tail can be torn by a crash in the middle of an append.
-    if (i + 1 == pieces.size()) break;
+    if (i + 1 == pieces.size()) {
+      if (tail_dropped) *tail_dropped = true;
+      break;
+    }
     return fail(corrupt("mutation log: " + record.error().get_if<err::CorruptData>()->message));
   }
   return records;
@@ -79,9 +83,12 @@ Result<std::vector<MutationRecord>> read_mutation_log(std::string_view content) 
 Result<std::vector<MutationRecord>> Store::mutation_log() {
   if (closed_) return fail(err::Closed{});
   TARNWICK_TRY_ASSIGN(const std::optional<Bytes> content, storage_->read(kMutationLogFile));
-  mutation_log_torn_ = content && !content->empty() && content->back() != '\n';
   if (!content) return std::vector<MutationRecord>{};
-  return read_mutation_log({reinterpret_cast<const char*>(content->data()), content->size()});
+  bool tail_dropped = false;
+  auto records = read_mutation_log({reinterpret_cast<const char*>(content->data()), content->size()}, &tail_dropped);
+  // The next append must not land behind a piece that is no whole record.
+  mutation_log_torn_ = tail_dropped || (!content->empty() && content->back() != '\n');
+  return records;
 }
 
 Result<std::vector<MutationRecord>> Store::mutation_log_since(std::uint64_t sequence) {

@@ -25,7 +25,8 @@ Result<MutationRecord> read_mutation_line(std::string_view line);
 
 // The records of a file's content, in file order, each piece parsed once. A fault in any piece
 // but the last fails with CorruptData "mutation log: {}", {} the detail `read_mutation_line`
-// gives; the last non-empty piece is dropped when it cannot be read.
-Result<std::vector<MutationRecord>> read_mutation_log(std::string_view content);
+// gives; the last non-empty piece is dropped when it cannot be read, and `tail_dropped` (when
+// given) says whether it was.
+Result<std::vector<MutationRecord>> read_mutation_log(std::string_view content, bool* tail_dropped = nullptr);
 
 }  // namespace tarnwick::store

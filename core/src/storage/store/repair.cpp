@@ -48,15 +48,17 @@ Result<void> Store::reload() {
 Result<void> Store::settle_mutation_log_tail() {
   if (!mutation_log_torn_) return {};
   TARNWICK_TRY_ASSIGN(auto bytes, storage_->read(kMutationLogFile));
-  if (bytes && !bytes->empty() && bytes->back() != '\n') {
+  if (bytes) {
     const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-    const std::size_t cut = text.rfind('\n') + 1;  // 0 when the whole file is one piece
-    std::string content(text.substr(0, cut));
-    if (read_mutation_line(text.substr(cut))) content.append(text.substr(cut)).push_back('\n');
-    if (auto r = storage_->write(kMutationLogFile, {reinterpret_cast<const std::uint8_t*>(content.data()),
-                                                   content.size()});
-        !r) {
-      return r;
+    // The last non-empty piece stays, with its line feed, only when it reads as a record.
+    const std::size_t end = text.find_last_not_of('\n') + 1;  // 0 when there is no such piece
+    const std::size_t start = end == 0 ? 0 : text.rfind('\n', end - 1) + 1;  // npos + 1 is 0
+    const std::string_view last = text.substr(start, end - start);
+    std::string content(text.substr(0, start));
+    if (!last.empty() && read_mutation_line(last)) content.append(last).push_back('\n');
+    if (content != text) {
+      TARNWICK_TRY(storage_->write(kMutationLogFile, {reinterpret_cast<const std::uint8_t*>(content.data()),
+                                                     content.size()}));
     }
   }
   mutation_log_torn_ = false;
