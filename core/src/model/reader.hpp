@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "error/error.hpp"
 #include "json/json.hpp"
 
 namespace tarnwick {
@@ -74,9 +75,8 @@ auto read_list(json::Value& v, F read)
   std::vector<typename std::invoke_result_t<F, json::Value&>::value_type> out;
   out.reserve(a->size());
   for (json::Value& e : *a) {
-    auto r = read(e);
-    if (!r) return std::unexpected(std::move(r).error());
-    out.push_back(std::move(*r));
+    TARNWICK_TRY_ASSIGN(auto r, read(e));
+    out.push_back(std::move(r));
   }
   return out;
 }
@@ -86,9 +86,8 @@ template <class F>
 auto read_optional(json::Value& v, F read)
     -> ReadResult<std::optional<typename std::invoke_result_t<F, json::Value&>::value_type>> {
   if (v.is_null()) return std::nullopt;
-  auto r = read(v);
-  if (!r) return std::unexpected(std::move(r).error());
-  return std::optional(std::move(*r));
+  TARNWICK_TRY_ASSIGN(auto r, read(v));
+  return std::optional(std::move(r));
 }
 
 // Stores the read value into a record field, or passes the error on.
@@ -131,7 +130,7 @@ ReadResult<R> read_record(json::Value& v, const RecordSpec<R>& spec, R record = 
         if (fields[i].key != key) continue;
         if (given[i]) return duplicate_field(key);
         given[i] = true;
-        if (auto r = fields[i].read(kv.value(), record); !r) return std::unexpected(std::move(r).error());
+        TARNWICK_TRY(fields[i].read(kv.value(), record));
         break;
       }
     }
@@ -142,7 +141,7 @@ ReadResult<R> read_record(json::Value& v, const RecordSpec<R>& spec, R record = 
   if (json::Array* arr = v.if_array()) {
     const std::size_t n = std::min(arr->size(), fields.size());
     for (std::size_t i = 0; i < n; ++i)
-      if (auto r = fields[i].read((*arr)[i], record); !r) return std::unexpected(std::move(r).error());
+      TARNWICK_TRY(fields[i].read((*arr)[i], record));
     for (std::size_t i = n; i < fields.size(); ++i)
       if (fields[i].required) return invalid_length(i, spec.array_description);
     if (arr->size() > fields.size()) return invalid_length(arr->size(), "fewer elements in array");

@@ -38,9 +38,8 @@ std::optional<MemoryClass> memory_class_from_name(std::string_view name) {
 json::Value serialize(MemoryClass c) { return json::String(memory_class_name(c)); }
 
 ReadResult<MemoryClass> read_memory_class(json::Value& v) {
-  auto index = read_unit_variant(v, kMemoryClassNames, kMemoryClassExpected);
-  if (!index) return std::unexpected(std::move(index).error());
-  return static_cast<MemoryClass>(*index);
+  TARNWICK_TRY_ASSIGN(auto index, read_unit_variant(v, kMemoryClassNames, kMemoryClassExpected));
+  return static_cast<MemoryClass>(index);
 }
 
 // ---- ContextActivation and ContextMap -------------------------------------------------------
@@ -96,9 +95,8 @@ ReadResult<ContextMap> read_context_map(json::Value& v) {
   if (!o) return invalid_type(v, "a map");
   ContextMap map;
   for (auto& kv : *o) {
-    auto a = ContextActivation::deserialize(kv.value());
-    if (!a) return std::unexpected(std::move(a).error());
-    map.set(std::string(kv.key()), *a);
+    TARNWICK_TRY_ASSIGN(auto a, ContextActivation::deserialize(kv.value()));
+    map.set(std::string(kv.key()), a);
   }
   return map;
 }

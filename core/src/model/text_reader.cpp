@@ -30,17 +30,15 @@ ReadResult<const json::Event*> TextReader::next() {
 }
 
 ReadResult<json::Value> TextReader::take_value() {
-  auto e = next();
-  if (!e) return std::unexpected(std::move(e).error());
-  const json::Event& event = **e;
+  TARNWICK_TRY_ASSIGN(auto e, next());
+  const json::Event& event = *e;
   switch (event.kind) {
     case json::EventKind::scalar: return event.value;
     case json::EventKind::array_begin: {
       json::Array out;
       for (;;) {
-        auto p = peek();
-        if (!p) return std::unexpected(std::move(p).error());
-        if ((*p)->kind == json::EventKind::array_end) break;
+        TARNWICK_TRY_ASSIGN(auto p, peek());
+        if (p->kind == json::EventKind::array_end) break;
         auto v = take_value();
         if (!v) return v;
         out.push_back(std::move(*v));
@@ -51,12 +49,11 @@ ReadResult<json::Value> TextReader::take_value() {
     case json::EventKind::object_begin: {
       json::Object out;
       for (;;) {
-        auto k = next();
-        if (!k) return std::unexpected(std::move(k).error());
-        if ((*k)->kind == json::EventKind::object_end) break;
+        TARNWICK_TRY_ASSIGN(auto k, next());
+        if (k->kind == json::EventKind::object_end) break;
         auto v = take_value();
         if (!v) return v;
-        out.insert_or_assign((*k)->value.get_string(), std::move(*v));
+        out.insert_or_assign(k->value.get_string(), std::move(*v));
       }
       return json::Value(std::move(out));
     }
@@ -69,8 +66,7 @@ ReadResult<json::Value> TextReader::take_value() {
 }
 
 ReadResult<void> TextReader::skip_value() {
-  auto v = take_value();
-  if (!v) return std::unexpected(std::move(v).error());
+  TARNWICK_TRY(take_value());
   return {};
 }
 
@@ -84,19 +80,16 @@ ReadResult<std::vector<std::string>> read_string_list(TextReader& in) {
 }
 
 ReadResult<TextMap<std::string>> read_string_map(TextReader& in) {
-  auto first = in.peek();
-  if (!first) return std::unexpected(std::move(first).error());
-  if ((*first)->kind != json::EventKind::object_begin)
+  TARNWICK_TRY_ASSIGN(auto first, in.peek());
+  if (first->kind != json::EventKind::object_begin)
     return in.read([](json::Value& v) -> ReadResult<TextMap<std::string>> { return invalid_type(v, "a map"); });
   (void)in.next();
   TextMap<std::string> out;
   for (;;) {
-    auto k = in.next();
-    if (!k) return std::unexpected(std::move(k).error());
-    if ((*k)->kind == json::EventKind::object_end) return out;
-    auto v = in.read(read_string);
-    if (!v) return std::unexpected(std::move(v).error());
-    out.insert_or_assign(std::string((*k)->value.get_string()), std::move(*v));
+    TARNWICK_TRY_ASSIGN(auto k, in.next());
+    if (k->kind == json::EventKind::object_end) return out;
+    TARNWICK_TRY_ASSIGN(auto v, in.read(read_string));
+    out.insert_or_assign(std::string(k->value.get_string()), std::move(v));
   }
 }
 

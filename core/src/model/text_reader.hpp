@@ -38,9 +38,8 @@ class TextReader {
   // The next value through a value reader of the kit; a failure is placed at the value's end.
   template <class F>
   auto read(F read_value) -> std::invoke_result_t<F, json::Value&> {
-    auto v = take_value();
-    if (!v) return std::unexpected(std::move(v).error());
-    auto r = read_value(*v);
+    TARNWICK_TRY_ASSIGN(auto v, take_value());
+    auto r = read_value(v);
     if (!r) return std::unexpected(placed(std::move(r).error(), last_end_));
     return r;
   }
@@ -67,7 +66,7 @@ auto read_text(std::string_view text, F read) -> std::invoke_result_t<F, TextRea
   TextReader in(text);
   auto r = read(in);
   if (!r) return r;
-  if (auto end = in.finish(); !end) return std::unexpected(std::move(end).error());
+  TARNWICK_TRY(in.finish());
   return r;
 }
 
@@ -76,19 +75,16 @@ template <class F>
 auto read_list(TextReader& in, F read)
     -> ReadResult<std::vector<typename std::invoke_result_t<F, TextReader&>::value_type>> {
   using List = std::vector<typename std::invoke_result_t<F, TextReader&>::value_type>;
-  auto first = in.peek();
-  if (!first) return std::unexpected(std::move(first).error());
-  if ((*first)->kind != json::EventKind::array_begin)
+  TARNWICK_TRY_ASSIGN(auto first, in.peek());
+  if (first->kind != json::EventKind::array_begin)
     return in.read([](json::Value& v) -> ReadResult<List> { return invalid_type(v, "a sequence"); });
   (void)in.next();
   List out;
   for (;;) {
-    auto e = in.peek();
-    if (!e) return std::unexpected(std::move(e).error());
-    if ((*e)->kind == json::EventKind::array_end) break;
-    auto r = read(in);
-    if (!r) return std::unexpected(std::move(r).error());
-    out.push_back(std::move(*r));
+    TARNWICK_TRY_ASSIGN(auto e, in.peek());
+    if (e->kind == json::EventKind::array_end) break;
+    TARNWICK_TRY_ASSIGN(auto r, read(in));
+    out.push_back(std::move(r));
   }
   (void)in.next();
   return out;
@@ -98,15 +94,13 @@ auto read_list(TextReader& in, F read)
 template <class F>
 auto read_optional(TextReader& in, F read)
     -> ReadResult<std::optional<typename std::invoke_result_t<F, TextReader&>::value_type>> {
-  auto e = in.peek();
-  if (!e) return std::unexpected(std::move(e).error());
-  if ((*e)->kind == json::EventKind::scalar && (*e)->value.is_null()) {
+  TARNWICK_TRY_ASSIGN(auto e, in.peek());
+  if (e->kind == json::EventKind::scalar && e->value.is_null()) {
     (void)in.next();
     return std::nullopt;
   }
-  auto r = read(in);
-  if (!r) return std::unexpected(std::move(r).error());
-  return std::optional(std::move(*r));
+  TARNWICK_TRY_ASSIGN(auto r, read(in));
+  return std::optional(std::move(r));
 }
 
 ReadResult<std::vector<std::string>> read_string_list(TextReader& in);
@@ -122,9 +116,8 @@ ReadResult<R> read_record_object(TextReader& in, const RecordSpec<R, TextReader>
   std::bitset<64> given;
   (void)in.next();
   for (;;) {
-    auto e = in.next();
-    if (!e) return std::unexpected(std::move(e).error());
-    const json::Event& event = **e;
+    TARNWICK_TRY_ASSIGN(auto e, in.next());
+    const json::Event& event = *e;
     if (event.kind == json::EventKind::object_end) {
       for (std::size_t i = 0; i < fields.size(); ++i)
         if (fields[i].required && !given[i]) return in.fail_at(missing_field(fields[i].key), event.end);
@@ -134,12 +127,12 @@ ReadResult<R> read_record_object(TextReader& in, const RecordSpec<R, TextReader>
     std::size_t i = 0;
     while (i < fields.size() && fields[i].key != key) ++i;
     if (i == fields.size()) {
-      if (auto skipped = in.skip_value(); !skipped) return std::unexpected(std::move(skipped).error());
+      TARNWICK_TRY(in.skip_value());
       continue;
     }
     if (given[i]) return in.fail_at(duplicate_field(key), event.end);
     given[i] = true;
-    if (auto r = fields[i].read(in, record); !r) return std::unexpected(std::move(r).error());
+    TARNWICK_TRY(fields[i].read(in, record));
   }
 }
 
@@ -149,12 +142,10 @@ ReadResult<R> read_record_array(TextReader& in, const RecordSpec<R, TextReader>&
   (void)in.next();
   std::size_t count = 0;  // elements met so far
   for (;;) {
-    auto e = in.peek();
-    if (!e) return std::unexpected(std::move(e).error());
-    if ((*e)->kind == json::EventKind::array_end) break;
+    TARNWICK_TRY_ASSIGN(auto e, in.peek());
+    if (e->kind == json::EventKind::array_end) break;
     // Elements past the last field are only counted, for the error.
-    auto r = count < fields.size() ? fields[count].read(in, record) : in.skip_value();
-    if (!r) return std::unexpected(std::move(r).error());
+    TARNWICK_TRY(count < fields.size() ? fields[count].read(in, record) : in.skip_value());
     ++count;
   }
   const std::size_t end = (*in.next())->end;
@@ -169,9 +160,8 @@ ReadResult<R> read_record_array(TextReader& in, const RecordSpec<R, TextReader>&
 // Reads a record from an object or an array, with the rules of the value form (reader.hpp).
 template <class R>
 ReadResult<R> read_record(TextReader& in, const RecordSpec<R, TextReader>& spec, R record = R{}) {
-  auto first = in.peek();
-  if (!first) return std::unexpected(std::move(first).error());
-  switch ((*first)->kind) {
+  TARNWICK_TRY_ASSIGN(auto first, in.peek());
+  switch (first->kind) {
     case json::EventKind::object_begin: return text_detail::read_record_object(in, spec, std::move(record));
     case json::EventKind::array_begin: return text_detail::read_record_array(in, spec, std::move(record));
     case json::EventKind::object_end:

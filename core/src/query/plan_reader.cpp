@@ -10,9 +10,8 @@ namespace {
 
 template <class E, std::size_t N>
 ReadResult<E> read_enum(json::Value& v, const std::array<std::string_view, N>& names, std::string_view expected) {
-  auto index = read_unit_variant(v, names, expected);
-  if (!index) return std::unexpected(std::move(index).error());
-  return static_cast<E>(*index);
+  TARNWICK_TRY_ASSIGN(auto index, read_unit_variant(v, names, expected));
+  return static_cast<E>(index);
 }
 
 constexpr std::array<std::string_view, 2> kDirectionNames = {"out", "in"};
@@ -35,7 +34,7 @@ ReadResult<V> read_variant_elements(std::span<json::Value> elements, const Varia
   V variant{};
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i == elements.size()) return invalid_length(i, spec.record.array_description);
-    if (auto r = fields[i].read(elements[i], variant); !r) return std::unexpected(std::move(r).error());
+    TARNWICK_TRY(fields[i].read(elements[i], variant));
   }
   if (elements.size() > fields.size()) return invalid_length(elements.size(), spec.exact_length);
   return variant;
@@ -45,9 +44,8 @@ ReadResult<V> read_variant_elements(std::span<json::Value> elements, const Varia
 template <class V>
 ReadResult<AttributeFilter> read_variant(json::Value& content, std::span<json::Value> elements, bool from_array,
                                          const VariantSpec<V>& spec) {
-  auto variant = from_array ? read_variant_elements(elements, spec) : read_record(content, spec.record);
-  if (!variant) return std::unexpected(std::move(variant).error());
-  return AttributeFilter{std::move(*variant)};
+  TARNWICK_TRY_ASSIGN(auto variant, from_array ? read_variant_elements(elements, spec) : read_record(content, spec.record));
+  return AttributeFilter{std::move(variant)};
 }
 
 using Eq = AttributeFilter::Eq;
@@ -109,9 +107,8 @@ ReadResult<AttributeFilter> AttributeFilter::deserialize(json::Value& v) {
     return invalid_type(v, "internally tagged enum AttributeFilter");
   }
   if (!tag) return missing_field("operator");
-  auto which = read_operator(*tag);
-  if (!which) return std::unexpected(std::move(which).error());
-  if (*which == 0) return read_variant(v, elements, from_array, kEqSpec);
+  TARNWICK_TRY_ASSIGN(auto which, read_operator(*tag));
+  if (which == 0) return read_variant(v, elements, from_array, kEqSpec);
   return read_variant(v, elements, from_array, kRangeSpec);
 }
 

@@ -54,14 +54,13 @@ double reduce(AggregateOp op, const std::vector<double>& values) {
 
 Result<Aggregate> aggregate(GraphSnapshot& snapshot, const QueryPlan& plan, std::string_view field,
                             std::string_view op) {
-  auto candidates = run_plan(snapshot, plan, nullptr);
-  if (!candidates) return fail(std::move(candidates).error());
+  TARNWICK_TRY_ASSIGN(auto candidates, run_plan(snapshot, plan, nullptr));
   // An unknown op is an error whether or not any value is found.
   const std::optional<AggregateOp> chosen = aggregate_op(op);
   if (!chosen) return fail(err::InvalidArgument{"unknown aggregate op " + std::string(op)});
   const std::size_t slot = snapshot.projection().slot(field);
   std::vector<double> values;
-  for (const ListedId& c : *candidates)
+  for (const ListedId& c : candidates)
     if (c.node != GraphSnapshot::kNoNode)
       if (const std::optional<double> v = finite_number(snapshot.field(slot, c.node))) values.push_back(*v);
   if (values.empty()) return Aggregate{0.0, 0};

@@ -43,11 +43,10 @@ Result<Candidates> run_plan(GraphSnapshot& snapshot, const QueryPlan& plan, cons
 }
 
 Result<std::vector<std::string>> execute(GraphSnapshot& snapshot, const QueryPlan& plan, const HnswIndex* index) {
-  auto candidates = run_plan(snapshot, plan, index);
-  if (!candidates) return fail(std::move(candidates).error());
+  TARNWICK_TRY_ASSIGN(auto candidates, run_plan(snapshot, plan, index));
   std::vector<std::string> ids;
-  ids.reserve(candidates->size());
-  for (const ListedId& c : *candidates) ids.emplace_back(c.id);
+  ids.reserve(candidates.size());
+  for (const ListedId& c : candidates) ids.emplace_back(c.id);
   return ids;
 }
 

@@ -11,11 +11,10 @@ namespace tarnwick::query {
 Result<void> rank_hnsw(Candidates& candidates, const Similarity& similarity, const HnswIndex* index) {
   if (!index) return fail(err::InvalidArgument{"similarity.engine=hnsw requires an hnsw index"});
   const std::uint64_t k = similarity.top_k.value_or(candidates.size());
-  auto hits = index->query_with_ef_search(similarity.vector, k, index->config().ef_search, similarity.threshold);
-  if (!hits) return fail(std::move(hits).error());
+  TARNWICK_TRY_ASSIGN(auto hits, index->query_with_ef_search(similarity.vector, k, index->config().ef_search, similarity.threshold));
   boost::unordered_flat_map<std::string_view, double, SeededHash, std::equal_to<>> score_of;
-  score_of.reserve(hits->size());
-  for (const ScoredId& hit : *hits) score_of.try_emplace(hit.id, hit.score);
+  score_of.reserve(hits.size());
+  for (const ScoredId& hit : hits) score_of.try_emplace(hit.id, hit.score);
   std::vector<RankedRow> rows;
   for (std::size_t i = 0; i < candidates.size(); ++i)
     if (const auto it = score_of.find(candidates[i].id); it != score_of.end()) rows.push_back({it->second, i});

@@ -74,9 +74,8 @@ Result<std::optional<std::vector<std::string>>> read_optional_texts(const Msg& m
   const Msg* m = map.get(k);
   if (is_nil_or_absent(m)) return std::optional<std::vector<std::string>>();
   if (!m->is(Msg::Kind::Array)) return fail(corrupt(std::string(k) + " must be an array or null"));
-  auto list = msg_vec_str(m->as_array());
-  if (!list) return fail(list.error());
-  return std::optional<std::vector<std::string>>(std::move(*list));
+  TARNWICK_TRY_ASSIGN(auto list, msg_vec_str(m->as_array()));
+  return std::optional<std::vector<std::string>>(std::move(list));
 }
 
 Result<std::optional<json::Object>> read_data(const Msg* m, std::string_view wrong_kind) {
@@ -305,39 +304,32 @@ Result<Node> msg_to_node(const Msg& m) {
   if (!type || !type->is(Msg::Kind::Str)) return fail(corrupt("node missing type"));
   n.type = type->as_str();
 
-  auto data = read_data(m.get(key::kData), "node data must be a map");
-  if (!data) return fail(data.error());
-  if (*data) n.data = std::move(**data);
+  TARNWICK_TRY_ASSIGN(auto data, read_data(m.get(key::kData), "node data must be a map"));
+  if (data) n.data = std::move(*data);
 
   const Msg* vector = m.get(key::kVector);
   if (!is_nil_or_absent(vector)) {
     if (!vector->is(Msg::Kind::Array) && !vector->is(Msg::Kind::Map))
       return fail(corrupt("node vector must be an array or null"));
-    auto values = msg_vector_f64(*vector);
-    if (!values) return fail(values.error());
-    n.vector = std::move(*values);
+    TARNWICK_TRY_ASSIGN(auto values, msg_vector_f64(*vector));
+    n.vector = std::move(values);
   }
 
-  auto inserted = read_timestamp(m, key::kInsertedAt);
-  if (!inserted) return fail(inserted.error());
-  n.inserted_at = *inserted;
-  auto updated = read_timestamp(m, key::kUpdatedAt);
-  if (!updated) return fail(updated.error());
-  n.updated_at = *updated;
-  auto revision = read_revision(m);
-  if (!revision) return fail(revision.error());
-  n.revision = *revision;
+  TARNWICK_TRY_ASSIGN(auto inserted, read_timestamp(m, key::kInsertedAt));
+  n.inserted_at = inserted;
+  TARNWICK_TRY_ASSIGN(auto updated, read_timestamp(m, key::kUpdatedAt));
+  n.updated_at = updated;
+  TARNWICK_TRY_ASSIGN(auto revision, read_revision(m));
+  n.revision = revision;
 
-  auto activation = msg_to_activation(m);
-  if (!activation) return fail(activation.error());
-  n.activation = std::move(*activation);
+  TARNWICK_TRY_ASSIGN(auto activation, msg_to_activation(m));
+  n.activation = std::move(activation);
 
   const Msg* memory_class = m.get(key::kMemoryClass);
   if (!is_nil_or_absent(memory_class)) {
     if (!memory_class->is(Msg::Kind::Str)) return fail(corrupt("memoryClass must be a string or null"));
-    auto c = memory_class_from_str(memory_class->as_str());
-    if (!c) return fail(c.error());
-    n.memory_class = *c;
+    TARNWICK_TRY_ASSIGN(auto c, memory_class_from_str(memory_class->as_str()));
+    n.memory_class = c;
   }
 
   const Msg* confidence = m.get(key::kConfidence);
@@ -346,9 +338,8 @@ Result<Node> msg_to_node(const Msg& m) {
     if (!n.confidence) return fail(corrupt("confidence must be a number or null"));
   }
 
-  auto source = read_optional_text(m, key::kSource);
-  if (!source) return fail(source.error());
-  n.source = std::move(*source);
+  TARNWICK_TRY_ASSIGN(auto source, read_optional_text(m, key::kSource));
+  n.source = std::move(source);
 
   const Msg* observed = m.get(key::kObservedAt);
   if (!is_nil_or_absent(observed)) {
@@ -356,15 +347,12 @@ Result<Node> msg_to_node(const Msg& m) {
     if (!n.observed_at) return fail(corrupt("observedAt must be an integer or null"));
   }
 
-  auto derived = read_optional_texts(m, key::kDerivedFrom);
-  if (!derived) return fail(derived.error());
-  n.derived_from = std::move(*derived);
-  auto supersedes = read_optional_text(m, key::kSupersedes);
-  if (!supersedes) return fail(supersedes.error());
-  n.supersedes = std::move(*supersedes);
-  auto contradicts = read_optional_texts(m, key::kContradicts);
-  if (!contradicts) return fail(contradicts.error());
-  n.contradicts = std::move(*contradicts);
+  TARNWICK_TRY_ASSIGN(auto derived, read_optional_texts(m, key::kDerivedFrom));
+  n.derived_from = std::move(derived);
+  TARNWICK_TRY_ASSIGN(auto supersedes, read_optional_text(m, key::kSupersedes));
+  n.supersedes = std::move(supersedes);
+  TARNWICK_TRY_ASSIGN(auto contradicts, read_optional_texts(m, key::kContradicts));
+  n.contradicts = std::move(contradicts);
   return n;
 }
 
@@ -377,15 +365,12 @@ Result<Edge> msg_to_edge(const Msg& m) {
     if (!v || !v->is(Msg::Kind::Str)) return fail(corrupt("edge missing " + std::string(k)));
     *field = v->as_str();
   }
-  auto data = read_data(m.get(key::kData), "edge data must be a map or null");
-  if (!data) return fail(data.error());
-  e.data = std::move(*data);
-  auto created = read_timestamp(m, key::kCreatedAt);
-  if (!created) return fail(created.error());
-  e.created_at = *created;
-  auto revision = read_revision(m);
-  if (!revision) return fail(revision.error());
-  e.revision = *revision;
+  TARNWICK_TRY_ASSIGN(auto data, read_data(m.get(key::kData), "edge data must be a map or null"));
+  e.data = std::move(data);
+  TARNWICK_TRY_ASSIGN(auto created, read_timestamp(m, key::kCreatedAt));
+  e.created_at = created;
+  TARNWICK_TRY_ASSIGN(auto revision, read_revision(m));
+  e.revision = revision;
   return e;
 }
 

@@ -31,9 +31,8 @@ Result<std::pair<std::string, T>> entry_from_msg(const Msg& entry, std::string_v
   if (!shaped) return fail(corrupt(std::string(shape_error)));
   const Msg& id = entry.as_array()[0];
   if (!id.is(Msg::Kind::Str)) return fail(corrupt("expected a string"));
-  auto record = read_record(entry.as_array()[1]);
-  if (!record) return fail(record.error());
-  return std::pair<std::string, T>(id.as_str(), std::move(*record));
+  TARNWICK_TRY_ASSIGN(auto record, read_record(entry.as_array()[1]));
+  return std::pair<std::string, T>(id.as_str(), std::move(record));
 }
 
 // The entries of one list; a missing list, or one that is not an array, holds none.
@@ -42,9 +41,8 @@ Result<void> entries_from_msg(const Msg* list, std::string_view shape_error, boo
                               std::vector<std::pair<std::string, T>>& out, ReadRecord read_record) {
   if (!list || !list->is(Msg::Kind::Array)) return {};
   for (const Msg& entry : list->as_array()) {
-    auto e = entry_from_msg<T>(entry, shape_error, vector_entry, read_record);
-    if (!e) return fail(e.error());
-    out.push_back(std::move(*e));
+    TARNWICK_TRY_ASSIGN(auto e, entry_from_msg<T>(entry, shape_error, vector_entry, read_record));
+    out.push_back(std::move(e));
   }
   return {};
 }
@@ -111,9 +109,8 @@ constexpr std::string_view kTopKeys[] = {snapshot_key::kVersion, snapshot_key::k
 
 Result<SnapshotData> snapshot_from_msg(const Msg& top) {
   SnapshotData data;
-  auto precision = precision_from_msg(top.get(snapshot_key::kVersion), top.get(snapshot_key::kVectorPrecision));
-  if (!precision) return fail(precision.error());
-  data.precision = *precision;
+  TARNWICK_TRY_ASSIGN(auto precision, precision_from_msg(top.get(snapshot_key::kVersion), top.get(snapshot_key::kVectorPrecision)));
+  data.precision = precision;
   TARNWICK_TRY(entries_from_msg(top.get(snapshot_key::kNodes), kNodeShape, false, data.nodes, msg_to_node));
   TARNWICK_TRY(entries_from_msg(top.get(snapshot_key::kEdges), kEdgeShape, false, data.edges, msg_to_edge));
   TARNWICK_TRY(entries_from_msg(top.get(snapshot_key::kVectors), kVectorShape, true, data.vectors, msg_vector_f64));
@@ -210,9 +207,8 @@ Result<SnapshotData> decode_snapshot(std::span<const std::uint8_t> bytes) {
   if (auto error = snapshot_error(bytes)) return fail(std::move(*error));
   // The readers disagree, which the mutation tests rule out; the tree reader is the reference.
   msgpack::Cursor c{bytes};
-  auto top = msgpack::decode_value(c);
-  if (!top) return fail(top.error());
-  return snapshot_from_msg(*top);
+  TARNWICK_TRY_ASSIGN(auto top, msgpack::decode_value(c));
+  return snapshot_from_msg(top);
 }
 
 }  // namespace tarnwick::format

@@ -21,14 +21,12 @@ Result<Msg> decode_value(Cursor& c) {
     case Msg::Kind::Float:
       return Msg::float64(h.number);
     case Msg::Kind::Bin: {
-      auto bytes = c.take(h.length);
-      if (!bytes) return fail(bytes.error());
-      return Msg::bin(Bytes(bytes->begin(), bytes->end()));
+      TARNWICK_TRY_ASSIGN(auto bytes, c.take(h.length));
+      return Msg::bin(Bytes(bytes.begin(), bytes.end()));
     }
     case Msg::Kind::Str: {
-      auto bytes = c.take(h.length);
-      if (!bytes) return fail(bytes.error());
-      return Msg::str(lossy_text(*bytes));
+      TARNWICK_TRY_ASSIGN(auto bytes, c.take(h.length));
+      return Msg::str(lossy_text(bytes));
     }
     case Msg::Kind::Array: {
       ++c.depth;
@@ -52,9 +50,8 @@ Result<Msg::Array> decode_array(Cursor& c, std::uint64_t n) {
   Msg::Array items;
   items.reserve(reserve_bound(n, c));
   for (std::uint64_t i = 0; i < n; ++i) {
-    auto item = decode_value(c);
-    if (!item) return fail(item.error());
-    items.push_back(std::move(*item));
+    TARNWICK_TRY_ASSIGN(auto item, decode_value(c));
+    items.push_back(std::move(item));
   }
   return items;
 }
@@ -63,11 +60,9 @@ Result<Msg::Map> decode_map(Cursor& c, std::uint64_t n) {
   Msg::Map pairs;
   pairs.reserve(reserve_bound(n, c));
   for (std::uint64_t i = 0; i < n; ++i) {
-    auto key = decode_value(c);
-    if (!key) return fail(key.error());
-    auto value = decode_value(c);
-    if (!value) return fail(value.error());
-    pairs.emplace_back(std::move(*key), std::move(*value));
+    TARNWICK_TRY_ASSIGN(auto key, decode_value(c));
+    TARNWICK_TRY_ASSIGN(auto value, decode_value(c));
+    pairs.emplace_back(std::move(key), std::move(value));
   }
   return pairs;
 }

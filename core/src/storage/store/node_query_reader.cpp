@@ -12,9 +12,8 @@ ReadResult<std::vector<std::pair<std::string, RangeQuery>>> read_ranges(json::Va
   std::vector<std::pair<std::string, RangeQuery>> out;
   out.reserve(obj->size());
   for (auto& kv : *obj) {
-    auto range = RangeQuery::deserialize(kv.value());
-    if (!range) return std::unexpected(std::move(range).error());
-    out.emplace_back(std::string(kv.key()), *range);
+    TARNWICK_TRY_ASSIGN(auto range, RangeQuery::deserialize(kv.value()));
+    out.emplace_back(std::string(kv.key()), range);
   }
   return out;
 }

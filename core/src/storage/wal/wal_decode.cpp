@@ -64,35 +64,30 @@ Result<WalEntry> wal_entry_from_msg(const Msg& m) {
     case kPutNode: {
       const Msg* node = m.get(wal_key::kNode);
       if (!node) return fail(corrupt("putNode missing node"));
-      auto n = msg_to_node(*node);
-      if (!n) return fail(n.error());
-      return WalEntry{WalEntry::PutNode{std::move(*n)}};
+      TARNWICK_TRY_ASSIGN(auto n, msg_to_node(*node));
+      return WalEntry{WalEntry::PutNode{std::move(n)}};
     }
     case kPutEdge: {
       const Msg* edge = m.get(wal_key::kEdge);
       if (!edge) return fail(corrupt("putEdge missing edge"));
-      auto e = msg_to_edge(*edge);
-      if (!e) return fail(e.error());
-      return WalEntry{WalEntry::PutEdge{std::move(*e)}};
+      TARNWICK_TRY_ASSIGN(auto e, msg_to_edge(*edge));
+      return WalEntry{WalEntry::PutEdge{std::move(e)}};
     }
     case kPutVector: {
-      auto id = entry_id(m);
-      if (!id) return fail(id.error());
+      TARNWICK_TRY_ASSIGN(auto id, entry_id(m));
       const Msg* vector = m.get(wal_key::kVector);
       if (!vector || !(vector->is(Msg::Kind::Array) || vector->is(Msg::Kind::Map)))
         return fail(corrupt("putVector missing vector"));
-      auto values = msg_vector_f64(*vector);
-      if (!values) return fail(values.error());
-      return WalEntry{WalEntry::PutVector{std::move(*id), std::move(*values)}};
+      TARNWICK_TRY_ASSIGN(auto values, msg_vector_f64(*vector));
+      return WalEntry{WalEntry::PutVector{std::move(id), std::move(values)}};
     }
     case kDeleteNode:
     case kDeleteEdge:
     case kDeleteVector: {
-      auto id = entry_id(m);
-      if (!id) return fail(id.error());
-      if (*k == kDeleteNode) return WalEntry{WalEntry::DeleteNode{std::move(*id)}};
-      if (*k == kDeleteEdge) return WalEntry{WalEntry::DeleteEdge{std::move(*id)}};
-      return WalEntry{WalEntry::DeleteVector{std::move(*id)}};
+      TARNWICK_TRY_ASSIGN(auto id, entry_id(m));
+      if (*k == kDeleteNode) return WalEntry{WalEntry::DeleteNode{std::move(id)}};
+      if (*k == kDeleteEdge) return WalEntry{WalEntry::DeleteEdge{std::move(id)}};
+      return WalEntry{WalEntry::DeleteVector{std::move(id)}};
     }
     case kClearAll:
       return WalEntry{WalEntry::ClearAll{}};
