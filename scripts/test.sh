@@ -5,10 +5,13 @@
 # then the Python tests against the release module and again against the sanitized one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PYTHON=${PYTHON:-python3}
+# Everything Python goes into the project's own virtual environment `.venv`.
+[ -x .venv/bin/python ] || "${PYTHON:-python3}" -m venv .venv
+PYTHON=.venv/bin/python
+export PATH="$PWD/.venv/bin:$PATH"
 export PIP_BREAK_SYSTEM_PACKAGES=1 PIP_ROOT_USER_ACTION=ignore
 JOBS=$(nproc)
-bash scripts/install-deps.sh
+PYTHON=$PYTHON bash scripts/install-deps.sh
 
 "$PYTHON" -m pip install -q --disable-pip-version-check --no-build-isolation \
   -C build-dir=build/release -C cmake.define.TARNWICK_BUILD_TESTS=ON .
