@@ -130,7 +130,7 @@ PyResult<PyRef> store_apply(StoreObject& self, FastArgs args) {
   Identity identity;
   PY_TRY(convert(*extracted, batch, identity));
   PY_TRY(locked(self, [&](store::Store& s) {
-    return s.apply_with_identity(batch, identity.operation_id, identity.transaction_id, identity.actor,
+    return s.apply_with_identity(std::move(batch), identity.operation_id, identity.transaction_id, identity.actor,
                                  identity.base_revision, identity.metadata);
   }));
   return none();
