@@ -198,12 +198,13 @@ def test_close_that_fails_to_compact_leaves_the_store_open():
 
 def test_compaction_threshold_compacts_during_apply():
     storage = MemoryStorage()
-    store = core.NativeStore(storage, compact_threshold=2)
-    store.apply(put_nodes=[node("a")])
-    assert "snapshot.msgpack" not in storage.files
+    store = core.NativeStore(storage, compact_threshold=4)
+    store.apply(put_nodes=[node("a")])  # two log entries: the precision, then the node
     store.apply(put_nodes=[node("b")])
-    assert "snapshot.msgpack" in storage.files
-    assert core.NativeStore(storage).node_count() == 2
+    assert "snapshot.msgpack" not in storage.files
+    store.apply(put_nodes=[node("c")])
+    assert "snapshot.msgpack" in storage.files and not storage.files["wal.msgpack"]
+    assert core.NativeStore(storage).node_count() == 3
 
 
 def seeded_log(store, sequences):
