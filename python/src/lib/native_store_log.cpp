@@ -12,6 +12,17 @@ namespace tarnwick::py {
 
 namespace {
 
+PyResult<PyRef> records_to_py(const std::vector<store::MutationRecord>& records) {
+  auto list = checked(PyList_New(static_cast<Py_ssize_t>(records.size())));
+  if (!list) return error_set();
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    auto record = json_to_py(records[i].serialize());
+    if (!record) return error_set();
+    PyList_SetItem(list->get(), static_cast<Py_ssize_t>(i), record->release());
+  }
+  return list;
+}
+
 // Sets `dict[key] = value`, taking over the value.
 PyResult<void> set_item(PyObject* dict, const char* key, PyResult<PyRef> value) {
   if (!value) return error_set();
@@ -52,6 +63,52 @@ PyResult<PyRef> store_capabilities(StoreObject& self) {
   PY_TRY(set_item(d, "concurrentWriters", flag(caps->concurrent_writers)));
   PY_TRY(set_item(d, "vectorSearch", text_to_py(vector_search_text(caps->vector_search))));
   return dict;
+}
+
+PyResult<PyRef> store_mutation_log(StoreObject& self) {
+  auto records = locked(self, [](store::Store& s) { return s.mutation_log(); });
+  if (!records) return error_set();
+  return records_to_py(*records);
+}
+
+PyResult<PyRef> store_replace_mutation_log(StoreObject& self, FastArgs args) {
+  static constexpr Parameter kParameters[] = {{"records", true}};
+  auto bound = bind<1>({kStoreClass, "replace_mutation_log", kParameters}, args);
+  if (!bound) return error_set();
+  auto items = list_arg((*bound)[0], "records");
+  if (!items) return error_set();
+  auto records = records_from_py<store::MutationRecord>(*items);
+  if (!records) return error_set();
+  PY_TRY(locked(self, [&](store::Store& s) { return s.replace_mutation_log(*records); }));
+  return none();
+}
+
+PyResult<PyRef> store_mutation_log_since(StoreObject& self, FastArgs args) {
+  static constexpr Parameter kParameters[] = {{"sequence", false}};
+  auto bound = bind<1>({kStoreClass, "mutation_log_since", kParameters}, args);
+  if (!bound) return error_set();
+  std::uint64_t sequence = 0;
+  if ((*bound)[0] != nullptr) {
+    auto given = u64_arg((*bound)[0], "sequence");
+    if (!given) return error_set();
+    sequence = *given;
+  }
+  auto records = locked(self, [&](store::Store& s) { return s.mutation_log_since(sequence); });
+  if (!records) return error_set();
+  return records_to_py(*records);
+}
+
+PyResult<PyRef> store_mutation_log_page(StoreObject& self, FastArgs args) {
+  static constexpr Parameter kParameters[] = {{"sequence", true}, {"limit", true}};
+  auto bound = bind<2>({kStoreClass, "mutation_log_page", kParameters}, args);
+  if (!bound) return error_set();
+  auto sequence = u64_arg((*bound)[0], "sequence");
+  if (!sequence) return error_set();
+  auto limit = u64_arg((*bound)[1], "limit");
+  if (!limit) return error_set();
+  auto records = locked(self, [&](store::Store& s) { return s.mutation_log_page(*sequence, *limit); });
+  if (!records) return error_set();
+  return records_to_py(*records);
 }
 
 PyResult<PyRef> store_latest_mutation_sequence(StoreObject& self) {
