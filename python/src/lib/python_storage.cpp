@@ -96,6 +96,7 @@ PythonStorage::~PythonStorage() {
 
 TarnwickError PythonStorage::failure() {
   PendingException pending = PendingException::fetch();
+  if (!pending) return err::StorageFailure{"SystemError: error return without exception set"};
   std::string message = type_qualname(pending.value()) + ": " + exception_text(pending.value());
   if (pending.must_pass_through() && !kept_) kept_ = std::move(pending);
   return err::StorageFailure{std::move(message)};

@@ -51,10 +51,10 @@ class StoreLock {
     if (owner_.load(std::memory_order_relaxed) == me) {
       return raise(PyExc_RuntimeError, "NativeStore is already in use by this thread");
     }
+    // Lives outside the released scope: should re-taking the interpreter lock unwind this thread
+    // (interpreter shutdown), the mutex is unlocked on the way out.
     std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
     if (!lock.owns_lock()) {
-      // Declared outside the released scope: should re-taking the interpreter lock unwind this
-      // thread (interpreter shutdown), the mutex is unlocked on the way out.
       GilReleased released;
       lock.lock();
     }
