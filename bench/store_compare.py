@@ -14,6 +14,7 @@ import argparse
 import json
 import os
 import random
+import shutil
 import sqlite3
 import sys
 import tempfile
@@ -195,11 +196,11 @@ def main():
         report(f"apply, batch of {size} node{'s' if size > 1 else ''}",
                [timed(lambda i: s.apply(*batches[i]), repeat) for s in systems])
 
-    # Reopen: close, open the directory again and read one node.
+    # Close (the store writes its snapshot), then open the directory again and read one node.
     def reopen(s):
-        s.close()
         s.open()
         s.first_read()
+    report("close", [timed(lambda i: s.close(), 1) for s in systems])
     report(f"reopen + first get_node ({data.next_id} nodes)", [timed(lambda i: reopen(s), 1) for s in systems])
 
     rng = random.Random(7)
@@ -218,6 +219,7 @@ def main():
         report(label, [timed(lambda i: run(s, i), repeat) for s in systems])
     for s in systems:
         s.close()
+    shutil.rmtree(work)
 
 
 if __name__ == "__main__":
