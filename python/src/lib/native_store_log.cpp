@@ -7,6 +7,7 @@
 
 #include "lib/json_bridge.hpp"
 #include "lib/native_store.hpp"
+#include "storage/store/verify_report.hpp"
 
 namespace tarnwick::py {
 
@@ -62,6 +63,21 @@ PyResult<PyRef> store_capabilities(StoreObject& self) {
   PY_TRY(set_item(d, "changeFeed", flag(caps->change_feed)));
   PY_TRY(set_item(d, "concurrentWriters", flag(caps->concurrent_writers)));
   PY_TRY(set_item(d, "vectorSearch", text_to_py(vector_search_text(caps->vector_search))));
+  return dict;
+}
+
+PyResult<PyRef> store_verify(StoreObject& self) {
+  auto report = locked(self, [](store::Store& s) { return s.verify(); });
+  if (!report) return error_set();
+  auto dict = checked(PyDict_New());
+  if (!dict) return error_set();
+  PyObject* d = dict->get();
+  PY_TRY(set_item(d, "ok", flag(report->ok)));
+  PY_TRY(set_item(d, "errors", texts_to_py(report->errors)));
+  PY_TRY(set_item(d, "nodeCount", count(report->node_count)));
+  PY_TRY(set_item(d, "edgeCount", count(report->edge_count)));
+  PY_TRY(set_item(d, "vectorCount", count(report->vector_count)));
+  PY_TRY(set_item(d, "mutationCount", count(report->mutation_count)));
   return dict;
 }
 
