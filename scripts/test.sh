@@ -30,7 +30,7 @@ ctest --test-dir build/sanitize --output-on-failure -j "$JOBS"
 sanitized=build/sanitize/package
 module=$(ls build/sanitize/python/_core*.so)
 rm -rf "$sanitized" && mkdir -p "$sanitized/tarnwick"
-cp python/tarnwick/*.py "$module" "$sanitized/tarnwick/"
+cp python/tarnwick/*.py python/tarnwick/*.pyi python/tarnwick/py.typed "$module" "$sanitized/tarnwick/"
 asan_runtime=$(ldd "$module" | awk '/libasan/ { print $3 }')
 if [ -z "$asan_runtime" ]; then echo "no AddressSanitizer runtime linked into $module" >&2; exit 1; fi
 export LD_PRELOAD=$asan_runtime ASAN_OPTIONS=detect_leaks=0 PYTHONPATH=$PWD/$sanitized

@@ -70,7 +70,7 @@ PyResult<PyRef> construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) 
   return self;
 }
 
-PyObject* new_instance(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* new_instance(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded_object([&] { return construct(type, args, kwargs); });
 }
 

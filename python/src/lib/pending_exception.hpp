@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "lib/exceptions.hpp"
 #include "lib/py_ref.hpp"
 
 namespace tarnwick::py {
@@ -38,13 +39,8 @@ class PendingException {
     return error_set();
   }
 
-  // An interrupt, an exit request, anything else outside `Exception`, or running out of memory:
-  // these say the program must stop what it is doing, so no layer may turn them into an
-  // ordinary error or swallow them.
-  bool must_pass_through() const {
-    return type_ && (!PyErr_GivenExceptionMatches(type_.get(), PyExc_Exception) ||
-                     PyErr_GivenExceptionMatches(type_.get(), PyExc_MemoryError));
-  }
+  // Whether it must reach the caller unchanged rather than become an error of the engine's own.
+  bool must_pass_through() const { return type_ && passes_through(type_.get()); }
 
  private:
   PyRef type_;

@@ -161,8 +161,9 @@ Result<bool> PythonStorage::exists(std::string_view name) {
   GilHeld gil;
   auto result = call("exists", arguments(name));
   if (!result) return fail(std::move(result).error());
-  if (auto truth = strict_bool(result->get())) return *truth;
-  raise(PyExc_TypeError, "'" + type_qualname(result->get()) + "' object cannot be converted to 'PyBool'");
+  auto truth = strict_bool(result->get());
+  if (truth && *truth) return **truth;
+  if (truth) raise(PyExc_TypeError, "'" + type_qualname(result->get()) + "' object cannot be converted to 'PyBool'");
   return fail(failure());
 }
 
@@ -205,7 +206,11 @@ store::StorageCapabilities PythonStorage::capabilities() {
       {"concurrentWriters", &store::StorageCapabilities::concurrent_writers},
   };
   for (const auto& [key, field] : flags) {
-    if (PyRef value = entry(key)) out.*field = strict_bool(value.get()).value_or(false);
+    PyRef value = entry(key);
+    if (!value) continue;
+    auto truth = strict_bool(value.get());
+    if (!truth) discard();
+    out.*field = truth && truth->value_or(false);
   }
   return out;
 }

@@ -51,13 +51,11 @@ class StoreLock {
     if (owner_.load(std::memory_order_relaxed) == me) {
       return raise(PyExc_RuntimeError, "NativeStore is already in use by this thread");
     }
-    // Lives outside the released scope: should re-taking the interpreter lock unwind this thread
-    // (interpreter shutdown), the mutex is unlocked on the way out.
+    // The wait gives up the interpreter lock: the holder may be inside a storage-object method
+    // that needs it to finish. Should taking it back end this thread (the interpreter is
+    // finalizing), the unique_lock lets the mutex go on the way out.
     std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
-    if (!lock.owns_lock()) {
-      GilReleased released;
-      lock.lock();
-    }
+    if (!lock.owns_lock()) without_gil([&] { lock.lock(); });
     if (poisoned_) return raise_panic("NativeStore is unusable: an earlier call failed while holding its lock");
     owner_.store(me, std::memory_order_relaxed);
     lock.release();
