@@ -61,6 +61,20 @@ auto locked(StoreObject& self, Op&& op) -> PyResult<typename std::invoke_result_
 
 PyResult<PyObject*> native_store_type();
 
+// A new list holding `build(item)` for each item; the first failure drops the list.
+template <class Items, class Build>
+PyResult<PyRef> list_of(const Items& items, Build&& build) {
+  auto list = checked(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+  if (!list) return error_set();
+  Py_ssize_t i = 0;
+  for (const auto& item : items) {
+    auto value = build(item);
+    if (!value) return error_set();
+    PyList_SetItem(list->get(), i++, value->release());
+  }
+  return list;
+}
+
 // Records handed back: a node as its JSON object form, a list of them.
 PyResult<PyRef> node_to_py(const Node& node);
 PyResult<PyRef> nodes_to_py(std::span<const Node> nodes);

@@ -14,14 +14,7 @@ namespace tarnwick::py {
 namespace {
 
 PyResult<PyRef> records_to_py(const std::vector<store::MutationRecord>& records) {
-  auto list = checked(PyList_New(static_cast<Py_ssize_t>(records.size())));
-  if (!list) return error_set();
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    auto record = json_to_py(records[i].serialize());
-    if (!record) return error_set();
-    PyList_SetItem(list->get(), static_cast<Py_ssize_t>(i), record->release());
-  }
-  return list;
+  return list_of(records, [](const store::MutationRecord& record) { return json_to_py(record.serialize()); });
 }
 
 // Sets `dict[key] = value`, taking over the value.

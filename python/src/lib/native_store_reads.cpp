@@ -15,20 +15,6 @@ namespace tarnwick::py {
 
 namespace {
 
-// A new list holding `build(item)` for each item; the first failure drops the list.
-template <class Items, class Build>
-PyResult<PyRef> list_of(const Items& items, Build&& build) {
-  auto list = checked(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
-  if (!list) return error_set();
-  Py_ssize_t i = 0;
-  for (const auto& item : items) {
-    auto value = build(item);
-    if (!value) return error_set();
-    PyList_SetItem(list->get(), i++, value->release());
-  }
-  return list;
-}
-
 PyResult<PyRef> edge_to_py(const Edge& edge) { return json_to_py(edge.serialize()); }
 
 // An omitted type filter is spelled None; anything else must be the type's text.
