@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds and installs tarnwick, then runs a short demonstration of what it does.
+# Builds tarnwick into the project's own virtual environment `.venv` and runs two short
+# demonstrations. The build directory is kept, so a second run rebuilds only what changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PYTHON=${PYTHON:-python3}
-export PIP_BREAK_SYSTEM_PACKAGES=1 PIP_ROOT_USER_ACTION=ignore
-bash scripts/install-deps.sh
-"$PYTHON" -m pip install -q --disable-pip-version-check --no-build-isolation .
-"$PYTHON" examples/demo.py
+[ -x .venv/bin/python ] || "${PYTHON:-python3}" -m venv .venv
+PYTHON=.venv/bin/python bash scripts/install-deps.sh
+.venv/bin/python -m pip install -q --disable-pip-version-check --no-build-isolation -C build-dir=build/venv .
+.venv/bin/python examples/demo.py
+echo
+.venv/bin/python examples/store_demo.py

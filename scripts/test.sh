@@ -5,10 +5,13 @@
 # then the Python tests against the release module and again against the sanitized one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-PYTHON=${PYTHON:-python3}
+# Everything Python goes into the project's own virtual environment `.venv`.
+[ -x .venv/bin/python ] || "${PYTHON:-python3}" -m venv .venv
+PYTHON=.venv/bin/python
+export PATH="$PWD/.venv/bin:$PATH"
 export PIP_BREAK_SYSTEM_PACKAGES=1 PIP_ROOT_USER_ACTION=ignore
 JOBS=$(nproc)
-bash scripts/install-deps.sh
+PYTHON=$PYTHON bash scripts/install-deps.sh
 
 "$PYTHON" -m pip install -q --disable-pip-version-check --no-build-isolation \
   -C build-dir=build/release -C cmake.define.TARNWICK_BUILD_TESTS=ON .
@@ -27,7 +30,7 @@ ctest --test-dir build/sanitize --output-on-failure -j "$JOBS"
 sanitized=build/sanitize/package
 module=$(ls build/sanitize/python/_core*.so)
 rm -rf "$sanitized" && mkdir -p "$sanitized/tarnwick"
-cp python/tarnwick/*.py "$module" "$sanitized/tarnwick/"
+cp python/tarnwick/*.py python/tarnwick/*.pyi python/tarnwick/py.typed "$module" "$sanitized/tarnwick/"
 asan_runtime=$(ldd "$module" | awk '/libasan/ { print $3 }')
 if [ -z "$asan_runtime" ]; then echo "no AddressSanitizer runtime linked into $module" >&2; exit 1; fi
 export LD_PRELOAD=$asan_runtime ASAN_OPTIONS=detect_leaks=0 PYTHONPATH=$PWD/$sanitized

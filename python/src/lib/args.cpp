@@ -54,15 +54,9 @@ PyResult<void> check_required(const Signature& s, std::span<PyObject*> slots) {
 
 // A sequence that is not a str, as the list readers need it.
 PyResult<void> check_list_like(PyObject* value, const char* parameter) {
-  if (PyUnicode_Check(value)) {
-    raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
-  } else if (!PySequence_Check(value)) {
-    raise(PyExc_TypeError, "'" + type_qualname(value) + "' object cannot be converted to 'Sequence'");
-  } else {
-    return {};
-  }
-  name_type_error(parameter);
-  return error_set();
+  auto checked_value = require_list_like(value);
+  if (!checked_value) name_type_error(parameter);
+  return checked_value;
 }
 
 // A str's text; anything else raises a TypeError that does not yet name the parameter.
@@ -98,6 +92,14 @@ PyResult<void> bind_into(const Signature& s, PyObject* tuple, PyObject* dict, st
     while (PyDict_Next(dict, &pos, &name, &value)) PY_TRY(bind_keyword(s, name, value, slots));
   }
   return check_required(s, slots);
+}
+
+PyResult<void> require_list_like(PyObject* value) {
+  if (PyUnicode_Check(value)) return raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
+  if (!PySequence_Check(value)) {
+    return raise(PyExc_TypeError, "'" + type_qualname(value) + "' object cannot be converted to 'Sequence'");
+  }
+  return {};
 }
 
 std::string type_qualname(PyObject* object) {
@@ -157,6 +159,17 @@ PyResult<std::uint64_t> u64_arg(PyObject* value, const char* parameter) {
   const unsigned long long n = PyLong_AsUnsignedLongLong(index->get());
   if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return error_set();
   return static_cast<std::uint64_t>(n);
+}
+
+PyResult<std::int64_t> i64_arg(PyObject* value, const char* parameter) {
+  auto index = checked(PyNumber_Index(value));
+  if (!index) {
+    name_type_error(parameter);
+    return error_set();
+  }
+  const long long n = PyLong_AsLongLong(index->get());
+  if (n == -1 && PyErr_Occurred()) return error_set();
+  return static_cast<std::int64_t>(n);
 }
 
 PyResult<std::uint32_t> u32_arg(PyObject* value, const char* parameter) {

@@ -57,6 +57,9 @@ PyResult<Bound<N>> bind(const Signature& signature, PyObject* tuple, PyObject* d
   return slots;
 }
 
+// A sequence that is not a str; else the list readers' TypeError, not yet naming a parameter.
+PyResult<void> require_list_like(PyObject* value);
+
 // The `__qualname__` of an object's type, for messages.
 std::string type_qualname(PyObject* object);
 
@@ -67,6 +70,7 @@ void name_type_error(const char* parameter);
 // that lives as long as the str, which outlives the call it was passed to.
 PyResult<std::string_view> str_arg(PyObject* value, const char* parameter);
 PyResult<std::uint64_t> u64_arg(PyObject* value, const char* parameter);
+PyResult<std::int64_t> i64_arg(PyObject* value, const char* parameter);
 PyResult<std::uint32_t> u32_arg(PyObject* value, const char* parameter);
 PyResult<double> f64_arg(PyObject* value, const char* parameter);
 // A sequence that is not a str, read by iteration into its items, unconverted or as str.

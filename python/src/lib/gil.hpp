@@ -43,4 +43,17 @@ std::invoke_result_t<Work&> without_gil(Work&& work) {
   }
 }
 
+// Holds the interpreter lock for the life of the scope: takes it when this thread lacks it and
+// gives it back afterwards; does nothing more when the thread already holds it.
+class GilHeld {
+ public:
+  GilHeld() : state_(PyGILState_Ensure()) {}
+  ~GilHeld() { PyGILState_Release(state_); }
+  GilHeld(const GilHeld&) = delete;
+  GilHeld& operator=(const GilHeld&) = delete;
+
+ private:
+  PyGILState_STATE state_;
+};
+
 }  // namespace tarnwick::py

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "lib/args.hpp"
+#include "lib/truth.hpp"
 
 namespace tarnwick::py {
 
@@ -23,20 +24,6 @@ using Step = PyResult<std::optional<json::Value>>;
 Step not_taken() {
   PY_TRY(discard_pending());
   return std::nullopt;
-}
-
-// NumPy's boolean scalar, recognised by name so that NumPy need not be loaded.
-PyResult<bool> is_numpy_bool(PyObject* object) {
-  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
-  PyRef module = PyRef::steal(PyObject_GetAttrString(type, "__module__"));
-  PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
-  if (!module || !name || !PyUnicode_Check(module.get())) {
-    if (PyErr_Occurred()) PY_TRY(discard_pending());
-    return false;
-  }
-  return PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0 &&
-         (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
-          PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
 }
 
 // The truth of a NumPy boolean through its `__bool__`, which must give a Python bool.
@@ -183,10 +170,6 @@ class ToJson {
   int depth_ = 0;
 };
 
-PyResult<PyRef> text_to_py(std::string_view text) {
-  return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
-}
-
 // Values from the parser are at most its limit deep, and those from Python less, so the
 // bound here only stops a value built some other way.
 PyResult<PyRef> to_py(const json::Value& value, std::size_t depth) {
@@ -233,6 +216,21 @@ PyResult<PyRef> to_py(const json::Value& value, std::size_t depth) {
 }
 
 }  // namespace
+
+PyResult<PyRef> text_to_py(std::string_view text) {
+  return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+}
+
+PyResult<PyRef> texts_to_py(std::span<const std::string> texts) {
+  auto list = checked(PyList_New(static_cast<Py_ssize_t>(texts.size())));
+  if (!list) return error_set();
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    auto text = text_to_py(texts[i]);
+    if (!text) return error_set();
+    if (PyList_SetItem(list->get(), static_cast<Py_ssize_t>(i), text->release()) != 0) return error_set();
+  }
+  return list;
+}
 
 PyResult<json::Value> py_to_json(PyObject* object) { return ToJson{}.convert(object); }
 

@@ -5,6 +5,8 @@
 #include <Python.h>
 
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "json/json.hpp"
@@ -25,6 +27,10 @@ PyResult<json::Value> py_to_json(PyObject* object);
 
 // A new Python object for the value. Unsigned integers stay exact ints.
 PyResult<PyRef> json_to_py(const json::Value& value);
+
+// A new str of UTF-8 text (an ill-formed sequence read as U+FFFD), and a new list of such strs.
+PyResult<PyRef> text_to_py(std::string_view text);
+PyResult<PyRef> texts_to_py(std::span<const std::string> texts);
 
 // A record (Node, Edge, VectorEntry, ...) read from any Python object through its JSON value.
 template <class R>

@@ -7,6 +7,7 @@
 #include "lib/exceptions.hpp"
 #include "lib/guard.hpp"
 #include "lib/index_types.hpp"
+#include "lib/native_store.hpp"
 #include "lib/py_ref.hpp"
 #include "lib/query_functions.hpp"
 
@@ -26,9 +27,10 @@ struct ClassEntry {
   PyResult<PyObject*> (*type)();
 };
 
-constexpr std::array<ClassEntry, 2> kClasses{{
+constexpr std::array<ClassEntry, 3> kClasses{{
     {"ExactIndex", &exact_index_type},
     {"HnswIndex", &hnsw_index_type},
+    {"NativeStore", &native_store_type},
 }};
 
 // Module functions, in the order they are added; the table ends in its sentinel.

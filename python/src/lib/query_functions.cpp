@@ -65,17 +65,6 @@ PyResult<PreparedQuery> prepare(std::span<const PyRef> nodes, std::span<const Py
   return convert_input(nodes, edges, plan, aggregate_field);
 }
 
-PyResult<PyRef> id_list(const std::vector<std::string>& ids) {
-  auto list = checked(PyList_New(static_cast<Py_ssize_t>(ids.size())));
-  if (!list) return error_set();
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    auto text = checked(PyUnicode_FromStringAndSize(ids[i].data(), static_cast<Py_ssize_t>(ids[i].size())));
-    if (!text) return error_set();
-    if (PyList_SetItem(list->get(), static_cast<Py_ssize_t>(i), text->release()) != 0) return error_set();
-  }
-  return list;
-}
-
 PyResult<PyRef> engine_info(PyObject&) {
   auto info = checked(PyTuple_New(3));
   if (!info) return error_set();
@@ -100,7 +89,7 @@ PyResult<PyRef> execute_query_plan(PyObject&, FastArgs args) {
   if (!input) return error_set();
   auto ids = query::execute(input->snapshot, input->plan, nullptr);
   if (!ids) return raise_core(std::move(ids).error());
-  return id_list(*ids);
+  return texts_to_py(*ids);
 }
 
 PyResult<PyRef> aggregate_query_plan(PyObject&, FastArgs args) {
