@@ -281,7 +281,7 @@ int main(int argc, char** argv) {
     }
     // The log alone, then the snapshot alone (loading folds the log into a snapshot).
     const fs::path copy = fresh_dir(root, "copy");
-    fs::copy(ours, copy, fs::copy_options::overwrite_existing);
+    fs::copy(ours, copy, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     const double from_wal = cold_load(copy);       // and folds it into a snapshot
     const double from_snapshot = cold_load(copy);
     const double rows = sqlite_read_all(off);

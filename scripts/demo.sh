@@ -3,7 +3,7 @@
 # demonstrations. The build directory is kept, so a second run rebuilds only what changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-[ -x .venv/bin/python ] || "${PYTHON:-python3}" -m venv .venv
+source scripts/venv.sh
 PYTHON=.venv/bin/python bash scripts/install-deps.sh
 .venv/bin/python -m pip install -q --disable-pip-version-check --no-build-isolation -C build-dir=build/venv .
 .venv/bin/python examples/demo.py

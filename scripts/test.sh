@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Everything Python goes into the project's own virtual environment `.venv`.
-[ -x .venv/bin/python ] || "${PYTHON:-python3}" -m venv .venv
+source scripts/venv.sh
 PYTHON=.venv/bin/python
 export PATH="$PWD/.venv/bin:$PATH"
 export PIP_BREAK_SYSTEM_PACKAGES=1 PIP_ROOT_USER_ACTION=ignore

@@ -5,6 +5,8 @@
 
 #include <type_traits>
 
+#include "lib/thread_end.hpp"
+
 namespace tarnwick::py {
 
 // Runs `work` with the interpreter lock given up, so that other Python threads run meanwhile,
@@ -35,10 +37,10 @@ std::invoke_result_t<Work&> without_gil(Work&& work) {
   };
   if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
     run();
-    PyEval_RestoreThread(state);
+    noting_thread_end([&] { PyEval_RestoreThread(state); });
   } else {
     auto result = run();
-    PyEval_RestoreThread(state);
+    noting_thread_end([&] { PyEval_RestoreThread(state); });
     return result;
   }
 }
@@ -48,7 +50,9 @@ std::invoke_result_t<Work&> without_gil(Work&& work) {
 class GilHeld {
  public:
   GilHeld() : state_(PyGILState_Ensure()) {}
-  ~GilHeld() { PyGILState_Release(state_); }
+  ~GilHeld() {
+    if (!interpreter_ending_thread) PyGILState_Release(state_);
+  }
   GilHeld(const GilHeld&) = delete;
   GilHeld& operator=(const GilHeld&) = delete;
 

@@ -7,6 +7,8 @@
 #include <expected>
 #include <utility>
 
+#include "lib/thread_end.hpp"
+
 namespace tarnwick::py {
 
 // Marks that a Python exception has been set and must be passed up to the interpreter.
@@ -34,7 +36,9 @@ class PyRef {
   }
   PyRef(const PyRef&) = delete;
   PyRef& operator=(const PyRef&) = delete;
-  ~PyRef() { Py_XDECREF(p_); }
+  ~PyRef() {
+    if (!interpreter_ending_thread) Py_XDECREF(p_);
+  }
 
   PyObject* get() const { return p_; }
   PyObject* release() { return std::exchange(p_, nullptr); }
