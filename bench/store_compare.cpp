@@ -6,7 +6,7 @@
 // unique index on the same field. Prints nodes per second and ratios (ours / theirs; above 1 is
 // faster for throughput).
 //
-//   build/bench/bench/store_compare [directory on tmpfs, default /dev/shm]
+//   build/bench/bench/store_compare [directory on tmpfs, default /dev/shm] [apply|load, default both]
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -244,8 +244,10 @@ void report(const char* what, double ours, double theirs_off, double theirs_norm
 
 int main(int argc, char** argv) {
   const fs::path root = argc > 1 ? argv[1] : "/dev/shm";
+  const std::string only = argc > 2 ? argv[2] : "";
   std::printf("nodes per second; ratio = ours / SQLite (above 1: we are faster)\n");
   for (const bool vectors : {false, true}) {
+    if (only == "load") break;
     for (const bool big : {false, true}) {
       for (const std::size_t batch : {std::size_t{1}, std::size_t{100}, std::size_t{10'000}}) {
         const std::size_t total = batch == 1 ? 5'000 : 20'000;
@@ -270,6 +272,7 @@ int main(int argc, char** argv) {
     }
   }
   for (const bool vectors : {false, true}) {
+    if (only == "apply") break;
     const fs::path ours = fresh_dir(root, "ours"), off = fresh_dir(root, "off"), normal = fresh_dir(root, "normal");
     {
       store::StoreOptions no_compaction;

@@ -25,21 +25,25 @@ Value ExactNumbers::uint64(std::uint64_t u) {
 }
 
 std::optional<Value> ExactNumbers::double_(boost::json::string_view last, boost::json::error_code& ec) {
-  const std::string text(take(last));
-  pending_.clear();
+  // A view of the text: a double is read on every number of every line, so no copy is made
+  // unless the rare out-of-range path needs a terminated string.
+  const std::string_view text = take(last);
   double d = 0.0;
   auto [ptr, err] = std::from_chars(text.data(), text.data() + text.size(), d);
   if (err == std::errc::result_out_of_range) {
     // Underflow rounds towards zero as strtod does; only overflow is an error.
-    d = std::strtod(text.c_str(), nullptr);
+    d = std::strtod(std::string(text).c_str(), nullptr);
     if (std::isinf(d)) {
+      pending_.clear();
       ec = boost::json::error::exponent_overflow;
       return std::nullopt;
     }
   } else if (err != std::errc() || ptr != text.data() + text.size()) {
+    pending_.clear();
     ec = boost::json::error::syntax;
     return std::nullopt;
   }
+  pending_.clear();
   return Value(d);
 }
 
