@@ -62,6 +62,21 @@ std::vector<WalEntry> wal_entries(ChangeBatch&& b, std::optional<VectorPrecision
 
 std::string default_id(std::uint64_t sequence) { return "mutation-" + std::to_string(sequence); }
 
+// The batch's record, all but its timestamp, which is read once the log entries are written.
+MutationRecord new_record(const ChangeBatch& batch, std::uint64_t sequence, const std::optional<std::string>& operation_id,
+                          const std::optional<std::string>& transaction_id, const std::optional<std::string>& actor,
+                          std::optional<std::uint64_t> base_revision, const std::optional<json::Value>& metadata) {
+  MutationRecord record;
+  record.sequence = sequence;
+  record.operation_id = operation_id.value_or(default_id(sequence));
+  record.transaction_id = transaction_id.value_or(default_id(sequence));
+  record.operations = mutation_operations(batch);
+  record.actor = actor;
+  record.base_revision = base_revision;
+  record.metadata = metadata;
+  return record;
+}
+
 }  // namespace
 
 Result<void> Store::apply_with_identity(ChangeBatch batch, const std::optional<std::string>& operation_id,
@@ -84,15 +99,8 @@ Result<void> Store::apply_with_identity(ChangeBatch batch, const std::optional<s
     return fail(err::RangeOutOfBounds{"mutation sequence exhausted"});
   TARNWICK_TRY(settle_mutation_log_tail());
 
-  MutationRecord record;
-  record.sequence = last_sequence_ + 1;
-  record.operation_id = operation_id.value_or(default_id(record.sequence));
-  record.transaction_id = transaction_id.value_or(default_id(record.sequence));
-  record.operations = mutation_operations(batch);
-  record.actor = actor;
-  record.base_revision = base_revision;
-  record.metadata = metadata;
-
+  MutationRecord record =
+      new_record(batch, last_sequence_ + 1, operation_id, transaction_id, actor, base_revision, metadata);
   std::vector<WalEntry> entries =
       wal_entries(std::move(batch), set_precision ? std::optional(vector_precision_) : std::nullopt);
   TARNWICK_TRY(append_to_wal(entries));
@@ -106,9 +114,15 @@ Result<void> Store::apply_with_identity(ChangeBatch batch, const std::optional<s
   for (auto& e : entries) apply_entry(std::move(e), true);
 
   wal_entries_since_snapshot_ += entries.size();
+  return compact_if_due();
+}
+
+// The limit grows with the graph, so that the snapshots a store writes cost, per entry appended,
+// a bounded number of record writes however large the graph gets.
+Result<void> Store::compact_if_due() {
   const std::uint64_t held = nodes_.size() + edges_.size() + vectors_.size();
-  if (wal_entries_since_snapshot_ >= std::max(options_.compact_threshold, held / 4)) return compact();
-  return {};
+  if (wal_entries_since_snapshot_ < std::max(options_.compact_threshold, held / 4)) return {};
+  return compact();
 }
 
 Result<void> Store::check_batch(const ChangeBatch& batch) const {
