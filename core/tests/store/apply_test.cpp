@@ -192,6 +192,22 @@ TEST(StoreApply, SyncModeTwoSyncsEachAppendAndSnapshot) {
                                              "write wal.msgpack"}));
 }
 
+TEST(StoreApply, AFailedCompactionInCloseLeavesTheStoreOpenAndItsBatchesKept) {
+  auto disk = std::make_shared<Disk>();
+  auto s = open_store(disk);
+  ASSERT_TRUE(apply(*s, put_nodes({make_node("a")})));
+  disk->fail_call = disk->calls.size();  // the snapshot write of the compaction
+  EXPECT_EQ(error_text(s->close()), "storage: injected failure");
+  EXPECT_FALSE(s->closed());
+  disk->fail_call.reset();
+  EXPECT_EQ(s->node_count().value(), 1u);  // repaired first, then answered
+  ASSERT_TRUE(apply(*s, put_nodes({make_node("b")})));
+  ASSERT_TRUE(s->close());
+  EXPECT_TRUE(s->closed());
+  EXPECT_EQ(open_store(disk)->node_count().value(), 2u);
+  EXPECT_EQ(open_store(disk)->mutation_log()->size(), 2u);
+}
+
 TEST(StoreApply, AppendsNeverLandBehindAPieceThatIsNoRecord) {
   // A whole record line, to build damaged logs from.
   auto source = std::make_shared<Disk>();
