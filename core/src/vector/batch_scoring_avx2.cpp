@@ -22,9 +22,9 @@ namespace tarnwick {
 namespace {
 
 // One widening load, where the portable conversion takes four steps.
-struct Avx2Load : PortableLoad {
-  using PortableLoad::load4;
-  [[gnu::always_inline]] static void load4(const float* p, V4& out) { out = _mm256_cvtps_pd(_mm_loadu_ps(p)); }
+struct Avx2Load : PortableLoad<4> {
+  using PortableLoad<4>::load;
+  [[gnu::always_inline]] static void load(const float* p, Doubles& out) { out = _mm256_cvtps_pd(_mm_loadu_ps(p)); }
 };
 
 }  // namespace

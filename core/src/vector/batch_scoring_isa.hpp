@@ -1,5 +1,6 @@
 #pragma once
-// The kernel built for AVX2 (batch_scoring_avx2.cpp); called only when the CPU has it.
+// The kernels built for AVX2 (batch_scoring_avx2.cpp) and AVX-512 (batch_scoring_avx512.cpp); each is
+// called only when the CPU has its instruction set.
 
 #include <cstdint>
 #include <span>
@@ -12,5 +13,9 @@ void score_f32_avx2(const PreparedQuery& query, const VectorArena& arena, std::s
                     double* out);
 void score_f64_avx2(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
                     double* out);
+void score_f32_avx512(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
+                      double* out);
+void score_f64_avx512(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
+                      double* out);
 
 }  // namespace tarnwick

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 #include "reference.hpp"
 #include "vector/batch_kernel.hpp"
 #include "vector/batch_scoring.hpp"
+#include "vector/batch_scoring_isa.hpp"
 #include "vector/stored_vector.hpp"
 
 namespace tarnwick {
@@ -63,47 +66,97 @@ TEST(StoredVector, PrecisionRoundsAndWidens) {
   EXPECT_EQ(f64.size(), 1u);
 }
 
-// The batch kernels score up to sixteen rows side by side; every score must equal the
-// one-at-a-time arithmetic to the bit, for every length (blocks of four plus a tail) and every
-// number of rows (partly filled groups). Both the kernel this CPU runs and the portable build of
-// the same kernel (this file's own copy, for CPUs without AVX2) are checked.
-TEST(BatchScoring, MatchesElementOrderArithmeticBitForBit) {
+using ScoreFn = void (*)(const PreparedQuery&, const VectorArena&, std::span<const std::uint32_t>, double*);
+
+struct Kernel {
+  const char* name;
+  ScoreFn f32;
+  ScoreFn f64;
+};
+
+template <class Load>
+Kernel portable(const char* name) {
+  return {name, [](const PreparedQuery& q, const VectorArena& a, std::span<const std::uint32_t> s, double* o) {
+            score_all<Load, float>(q, a, s, o);
+          },
+          [](const PreparedQuery& q, const VectorArena& a, std::span<const std::uint32_t> s, double* o) {
+            score_all<Load, double>(q, a, s, o);
+          }};
+}
+
+// Random rows, and rows where the arithmetic is delicate: all zeros, signed zeros, subnormals at
+// either precision, values that overflow float32 or the sums, infinities and NaN.
+std::vector<double> test_row(std::mt19937_64& rng, std::size_t n, std::size_t j) {
+  constexpr double kSpecial[] = {0.0, -0.0, 1e-310, -1e-40, 1e300, std::numeric_limits<double>::max(),
+                                 std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::quiet_NaN()};
+  std::vector<double> row = testing::random_vector(rng, n);
+  if (j % 7 == 1) return std::vector<double>(n, 0.0);
+  if (j % 5 == 2 && n > 0) {
+    for (std::size_t s = 0; s < 3; ++s) row[rng() % n] = kSpecial[rng() % std::size(kSpecial)];
+  }
+  return row;
+}
+
+bool same_score(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) || (std::isnan(a) && std::isnan(b));
+}
+
+// Each kernel scores up to four groups of one row per lane side by side; every score must equal
+// the one-at-a-time arithmetic to the bit (a NaN's payload aside), for every length (whole blocks
+// of lanes plus a tail) and every number of rows (partly filled groups, a last partial chunk).
+void expect_matches_element_order_arithmetic(const Kernel& kernel) {
   std::mt19937_64 rng(42);
   for (const auto precision : {VectorPrecision::Float64, VectorPrecision::Float32}) {
     const bool f32 = precision == VectorPrecision::Float32;
-    for (const std::size_t n : {0u, 1u, 3u, 4u, 7u, 16u, 37u, 128u}) {
+    for (const std::size_t n : {0u, 1u, 3u, 4u, 7u, 8u, 9u, 16u, 37u, 128u}) {
       VectorArena arena(precision);
       std::vector<std::vector<double>> rows;
-      for (std::uint32_t slot = 0; slot < 41; ++slot) {
-        rows.push_back(testing::random_vector(rng, n));
+      for (std::uint32_t slot = 0; slot < 75; ++slot) {
+        rows.push_back(test_row(rng, n, slot));
         arena.put(slot, rows.back());
       }
       // Rewriting a slot in place must refresh its norm.
       rows[5] = testing::random_vector(rng, n);
       arena.put(5, rows[5]);
-      const std::vector<double> q = testing::random_vector(rng, n);
-      for (const auto metric : {DistanceMetric::Cosine, DistanceMetric::Euclidean}) {
-        const PreparedQuery prepared(q, metric);
-        for (std::size_t count = 1; count <= rows.size(); count += 3) {
-          std::vector<std::uint32_t> slots;
-          for (std::size_t k = 0; k < count; ++k) slots.push_back(static_cast<std::uint32_t>((k * 7) % rows.size()));
-          std::vector<double> out(count), portable(count);
-          score_slots(prepared, arena, slots, out.data());
-          if (f32) {
-            score_all<PortableLoad, float>(prepared, arena, slots, portable.data());
-          } else {
-            score_all<PortableLoad, double>(prepared, arena, slots, portable.data());
-          }
-          for (std::size_t k = 0; k < count; ++k) {
-            const double expected =
-                ref_similarity(q, testing::widen(rows[slots[k]], f32), metric == DistanceMetric::Euclidean);
-            ASSERT_EQ(out[k], expected) << "n=" << n << " count=" << count << " k=" << k;
-            ASSERT_EQ(portable[k], expected) << "n=" << n << " count=" << count << " k=" << k;
+      for (std::size_t query_kind = 0; query_kind < 3; ++query_kind) {
+        const std::vector<double> q = test_row(rng, n, query_kind);
+        for (const auto metric : {DistanceMetric::Cosine, DistanceMetric::Euclidean}) {
+          const PreparedQuery prepared(q, metric);
+          for (std::size_t count = 1; count <= rows.size(); count += 4) {
+            std::vector<std::uint32_t> slots;
+            for (std::size_t k = 0; k < count; ++k) slots.push_back(static_cast<std::uint32_t>((k * 7) % rows.size()));
+            std::vector<double> out(count);
+            (f32 ? kernel.f32 : kernel.f64)(prepared, arena, slots, out.data());
+            for (std::size_t k = 0; k < count; ++k) {
+              const double expected =
+                  ref_similarity(q, testing::widen(rows[slots[k]], f32), metric == DistanceMetric::Euclidean);
+              ASSERT_TRUE(same_score(out[k], expected)) << kernel.name << " n=" << n << " count=" << count
+                                                        << " k=" << k << ": " << out[k] << " != " << expected;
+            }
           }
         }
       }
     }
   }
+}
+
+// The kernel this CPU runs, the AVX2 one where the CPU has it, and the portable builds of both
+// widths: the eight-lane one is the AVX-512 kernel's source, here built without AVX-512.
+TEST(BatchScoring, EveryKernelMatchesElementOrderArithmeticBitForBit) {
+  std::vector<Kernel> kernels = {{"dispatched", [](const PreparedQuery& q, const VectorArena& a,
+                                                   std::span<const std::uint32_t> s, double* o) { score_slots(q, a, s, o); },
+                                  [](const PreparedQuery& q, const VectorArena& a, std::span<const std::uint32_t> s,
+                                     double* o) { score_slots(q, a, s, o); }},
+                                 portable<PortableLoad<4>>("portable, four lanes"),
+                                 portable<PortableLoad<8>>("portable, eight lanes")};
+  if (__builtin_cpu_supports("avx2")) kernels.push_back({"avx2", score_f32_avx2, score_f64_avx2});
+  for (const Kernel& kernel : kernels) expect_matches_element_order_arithmetic(kernel);
+}
+
+TEST(BatchScoring, Avx512KernelMatchesElementOrderArithmeticBitForBit) {
+  if (!__builtin_cpu_supports("avx512f")) GTEST_SKIP() << "this CPU (or its OS) lacks AVX-512F";
+  expect_matches_element_order_arithmetic({"avx512", score_f32_avx512, score_f64_avx512});
 }
 
 }  // namespace
