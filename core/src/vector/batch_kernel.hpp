@@ -11,6 +11,7 @@
 #include <cstring>
 #include <span>
 #include <type_traits>
+#include <utility>
 
 #include "vector/batch_scoring.hpp"
 #include "vector/similarity.hpp"
@@ -46,10 +47,11 @@ struct PortableLoad : Lanes<W> {
   }
 };
 
-// Every lane set to x (adding x to zeros would turn -0.0 into +0.0).
+// Every lane set to x. (Subtracting +0.0 leaves every value as it is, -0.0 included, where adding
+// zeros would not; the compiler then loads x straight into every lane.)
 template <class V>
 [[gnu::always_inline]] inline void splat(double x, V& out) {
-  for (std::size_t k = 0; k < sizeof(V) / sizeof(double); ++k) out[k] = x;
+  out = x - V{};
 }
 
 // Vectors go by reference throughout: wide vectors passed by value would change the calling
@@ -160,12 +162,11 @@ template <class Load, DistanceMetric M, class T>
   typename Load::Doubles acc[kMaxGroups];
   const double* q = query.values.data();
   const std::size_t n = query.values.size();
-  switch ((count + W - 1) / W) {
-    case 1: sum_rows<Load, M, 1>(q, n, rows, ahead, acc); break;
-    case 2: sum_rows<Load, M, 2>(q, n, rows, ahead, acc); break;
-    case 3: sum_rows<Load, M, 3>(q, n, rows, ahead, acc); break;
-    default: sum_rows<Load, M, 4>(q, n, rows, ahead, acc); break;
-  }
+  // Only the groups that hold rows are summed.
+  const std::size_t groups = (count + W - 1) / W;
+  [&]<std::size_t... G>(std::index_sequence<G...>) {
+    ((groups == G + 1 && (sum_rows<Load, M, G + 1>(q, n, rows, ahead, acc), true)) || ...);
+  }(std::make_index_sequence<kMaxGroups>());
   for (std::size_t k = 0; k < count; ++k) {
     const double sum = acc[k / W][k % W];
     if constexpr (M == DistanceMetric::Cosine) {
