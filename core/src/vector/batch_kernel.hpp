@@ -84,12 +84,14 @@ template <class V>
 [[gnu::always_inline]] inline void transpose(const V (&r)[8], V (&col)[8]) {
   // Rows in pairs: even elements (a) and odd elements (b) of rows 2k and 2k + 1, interleaved.
   V a[4], b[4];
+  #pragma GCC unroll 32
   for (std::size_t k = 0; k < 4; ++k) {
     a[k] = __builtin_shufflevector(r[2 * k], r[2 * k + 1], 0, 8, 2, 10, 4, 12, 6, 14);
     b[k] = __builtin_shufflevector(r[2 * k], r[2 * k + 1], 1, 9, 3, 11, 5, 13, 7, 15);
   }
   // Pairs in pairs: four rows of elements e and e + 4, for e = 0, 2 (from a) and 1, 3 (from b).
   V c[2][4];
+  #pragma GCC unroll 32
   for (std::size_t h = 0; h < 2; ++h) {
     c[h][0] = __builtin_shufflevector(a[2 * h], a[2 * h + 1], 0, 1, 8, 9, 4, 5, 12, 13);
     c[h][2] = __builtin_shufflevector(a[2 * h], a[2 * h + 1], 2, 3, 10, 11, 6, 7, 14, 15);
@@ -97,6 +99,7 @@ template <class V>
     c[h][3] = __builtin_shufflevector(b[2 * h], b[2 * h + 1], 2, 3, 10, 11, 6, 7, 14, 15);
   }
   // Rows 0-3 beside rows 4-7.
+  #pragma GCC unroll 32
   for (std::size_t e = 0; e < 4; ++e) {
     col[e] = __builtin_shufflevector(c[0][e], c[1][e], 0, 1, 2, 3, 8, 9, 10, 11);
     col[e + 4] = __builtin_shufflevector(c[0][e], c[1][e], 4, 5, 6, 7, 12, 13, 14, 15);
@@ -117,13 +120,17 @@ template <class Load, DistanceMetric M, std::size_t G, class T>
   std::size_t i = 0;
   for (; i + W <= n; i += W) {
     if (ahead != nullptr && i % kElementsPerLine == 0) {
+      #pragma GCC unroll 32
       for (std::size_t k = 0; k < Load::kMaxRows; ++k) __builtin_prefetch(ahead[k] + i);
     }
+    #pragma GCC unroll 32
     for (std::size_t g = 0; g < G; ++g) {
       const T* const* r = rows + W * g;
       V loaded[W], column[W];
+      #pragma GCC unroll 32
       for (std::size_t k = 0; k < W; ++k) Load::load(r[k] + i, loaded[k]);
       transpose(loaded, column);
+      #pragma GCC unroll 32
       for (std::size_t e = 0; e < W; ++e) {
         V qe;
         splat(q[i + e], qe);
@@ -134,9 +141,11 @@ template <class Load, DistanceMetric M, std::size_t G, class T>
   for (; i < n; ++i) {
     V qi;
     splat(q[i], qi);
+    #pragma GCC unroll 32
     for (std::size_t g = 0; g < G; ++g) {
       const T* const* r = rows + W * g;
       V column;
+      #pragma GCC unroll 32
       for (std::size_t k = 0; k < W; ++k) column[k] = static_cast<double>(r[k][i]);
       accumulate<M>(acc[g], qi, column);
     }
