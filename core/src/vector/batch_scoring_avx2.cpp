@@ -29,14 +29,6 @@ struct Avx2Load : PortableLoad<4> {
 
 }  // namespace
 
-void score_f32_avx2(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
-                    double* out) {
-  score_all<Avx2Load, float>(query, arena, slots, out);
-}
-
-void score_f64_avx2(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
-                    double* out) {
-  score_all<Avx2Load, double>(query, arena, slots, out);
-}
+ScoringKernels avx2_kernels() { return {score_all<Avx2Load, float>, score_all<Avx2Load, double>}; }
 
 }  // namespace tarnwick

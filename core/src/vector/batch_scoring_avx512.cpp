@@ -32,14 +32,6 @@ struct Avx512Load : PortableLoad<8> {
 
 }  // namespace
 
-void score_f32_avx512(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
-                      double* out) {
-  score_all<Avx512Load, float>(query, arena, slots, out);
-}
-
-void score_f64_avx512(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
-                      double* out) {
-  score_all<Avx512Load, double>(query, arena, slots, out);
-}
+ScoringKernels avx512_kernels() { return {score_all<Avx512Load, float>, score_all<Avx512Load, double>}; }
 
 }  // namespace tarnwick

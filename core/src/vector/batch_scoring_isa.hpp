@@ -9,13 +9,15 @@
 
 namespace tarnwick {
 
-void score_f32_avx2(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
-                    double* out);
-void score_f64_avx2(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
-                    double* out);
-void score_f32_avx512(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
-                      double* out);
-void score_f64_avx512(const PreparedQuery& query, const VectorArena& arena, std::span<const std::uint32_t> slots,
-                      double* out);
+using ScoreFn = void (*)(const PreparedQuery&, const VectorArena&, std::span<const std::uint32_t>, double*);
+
+// One kernel per precision of the stored rows.
+struct ScoringKernels {
+  ScoreFn f32;
+  ScoreFn f64;
+};
+
+ScoringKernels avx2_kernels();
+ScoringKernels avx512_kernels();
 
 }  // namespace tarnwick

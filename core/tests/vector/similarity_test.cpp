@@ -66,23 +66,10 @@ TEST(StoredVector, PrecisionRoundsAndWidens) {
   EXPECT_EQ(f64.size(), 1u);
 }
 
-using ScoreFn = void (*)(const PreparedQuery&, const VectorArena&, std::span<const std::uint32_t>, double*);
-
 struct Kernel {
   const char* name;
-  ScoreFn f32;
-  ScoreFn f64;
+  ScoringKernels kernels;
 };
-
-template <class Load>
-Kernel portable(const char* name) {
-  return {name, [](const PreparedQuery& q, const VectorArena& a, std::span<const std::uint32_t> s, double* o) {
-            score_all<Load, float>(q, a, s, o);
-          },
-          [](const PreparedQuery& q, const VectorArena& a, std::span<const std::uint32_t> s, double* o) {
-            score_all<Load, double>(q, a, s, o);
-          }};
-}
 
 // Random rows, and rows where the arithmetic is delicate: all zeros, signed zeros, subnormals at
 // either precision, values that overflow float32 or the sums, infinities and NaN.
@@ -127,7 +114,7 @@ void expect_matches_element_order_arithmetic(const Kernel& kernel) {
             std::vector<std::uint32_t> slots;
             for (std::size_t k = 0; k < count; ++k) slots.push_back(static_cast<std::uint32_t>((k * 7) % rows.size()));
             std::vector<double> out(count);
-            (f32 ? kernel.f32 : kernel.f64)(prepared, arena, slots, out.data());
+            (f32 ? kernel.kernels.f32 : kernel.kernels.f64)(prepared, arena, slots, out.data());
             for (std::size_t k = 0; k < count; ++k) {
               const double expected =
                   ref_similarity(q, testing::widen(rows[slots[k]], f32), metric == DistanceMetric::Euclidean);
@@ -144,19 +131,17 @@ void expect_matches_element_order_arithmetic(const Kernel& kernel) {
 // The kernel this CPU runs, the AVX2 one where the CPU has it, and the portable builds of both
 // widths: the eight-lane one is the AVX-512 kernel's source, here built without AVX-512.
 TEST(BatchScoring, EveryKernelMatchesElementOrderArithmeticBitForBit) {
-  std::vector<Kernel> kernels = {{"dispatched", [](const PreparedQuery& q, const VectorArena& a,
-                                                   std::span<const std::uint32_t> s, double* o) { score_slots(q, a, s, o); },
-                                  [](const PreparedQuery& q, const VectorArena& a, std::span<const std::uint32_t> s,
-                                     double* o) { score_slots(q, a, s, o); }},
-                                 portable<PortableLoad<4>>("portable, four lanes"),
-                                 portable<PortableLoad<8>>("portable, eight lanes")};
-  if (__builtin_cpu_supports("avx2")) kernels.push_back({"avx2", score_f32_avx2, score_f64_avx2});
+  std::vector<Kernel> kernels = {
+      {"dispatched", {score_slots, score_slots}},
+      {"portable, four lanes", {score_all<PortableLoad<4>, float>, score_all<PortableLoad<4>, double>}},
+      {"portable, eight lanes", {score_all<PortableLoad<8>, float>, score_all<PortableLoad<8>, double>}}};
+  if (__builtin_cpu_supports("avx2")) kernels.push_back({"avx2", avx2_kernels()});
   for (const Kernel& kernel : kernels) expect_matches_element_order_arithmetic(kernel);
 }
 
 TEST(BatchScoring, Avx512KernelMatchesElementOrderArithmeticBitForBit) {
   if (!__builtin_cpu_supports("avx512f")) GTEST_SKIP() << "this CPU (or its OS) lacks AVX-512F";
-  expect_matches_element_order_arithmetic({"avx512", score_f32_avx512, score_f64_avx512});
+  expect_matches_element_order_arithmetic({"avx512", avx512_kernels()});
 }
 
 }  // namespace
