@@ -47,8 +47,8 @@ VectorPrecision precision_of(const benchmark::State& state) {
   return state.range(0) == 32 ? VectorPrecision::Float32 : VectorPrecision::Float64;
 }
 
-// One query against 16 stored rows per call, the batch size of the kernels, cycling through rows
-// that stay in the core's caches.
+// One query against 16 stored rows per call (one batch of the AVX2 kernel, half one of the
+// AVX-512 kernel), cycling through rows that stay in the core's caches.
 void BM_ScoreBatch(benchmark::State& state) {
   constexpr std::uint32_t kRows = 64;
   const auto precision = precision_of(state);

@@ -1,6 +1,6 @@
 #pragma once
-// The kernels built for AVX2 (batch_scoring_avx2.cpp) and AVX-512 (batch_scoring_avx512.cpp); each is
-// called only when the CPU has its instruction set.
+// The kernels built for AVX2 (batch_scoring_avx2.cpp) and AVX-512 (batch_scoring_avx512.cpp);
+// each is called only when the CPU has its instruction set.
 
 #include <cstdint>
 #include <span>
