@@ -1,9 +1,9 @@
-"""The query functions read plain dicts in place and fall back to the general conversion at
-anything they would not take. Both ways must agree on every result and every error, so random
-node lists, edge lists and plans run twice: as given, and with the plan wrapped in a dict (or
-list) subclass, which no in-place reading takes, so the general conversion handles the call from
-its first node. Values are made fresh for each run, since some of them run Python code that
-changes the lists and the plan while they are being converted."""
+"""The query functions and NativeStore.apply read plain dicts in place and fall back to the
+general conversion at anything they would not take. Both ways must agree on every result and
+every error, so random calls run twice: as given, and with the plan (or apply's metadata) wrapped
+in a dict (or list) subclass, which no in-place reading takes, so the general conversion handles
+the call from its first node. Values are made fresh for each run, since some of them run Python
+code that changes the lists and the plan while they are being converted."""
 
 import math
 import random
@@ -12,6 +12,7 @@ import numpy as np
 import pytest
 
 import tarnwick._core as core
+from storage_doubles import MemoryStorage
 
 IDS = ("a", "b", "c", "d", "é", "")
 TYPES = ("doc", "note", "type")
@@ -242,6 +243,28 @@ def test_random_calls_give_what_the_general_conversion_gives(seed, odd):
 
     direct, reference = both_ways(make)
     assert direct == reference
+
+
+def apply_call(seed, odd, wrap):
+    """An apply call on a new store and what it leaves: the outcome, the log without its clock
+    readings, and every node and edge as read back."""
+    maker = Maker(seed, odd)
+    nodes = [maker.node() for _ in range(maker.rng.randint(0, 6))]
+    edges = [maker.edge() for _ in range(maker.rng.randint(0, 4))] if maker.chance(0.3) else []
+    vectors = [{"id": maker.text(), "vector": maker.vector()} for _ in range(maker.rng.randint(0, 3))]
+    metadata = wrap({"m": maker.value()})
+    store = core.NativeStore(MemoryStorage())
+    result = outcome(lambda: store.apply(put_nodes=nodes, put_edges=edges, put_vectors=vectors, metadata=metadata,
+                                         operation_id="op", transaction_id="tx"))
+    log = [{k: v for k, v in record.items() if k != "timestamp"} for record in store.mutation_log()]
+    ids = sorted(store.all_node_ids())
+    return result, repr(log), repr([store.get_node(i) for i in ids]), sorted(map(repr, store.all_edges()))
+
+
+@pytest.mark.parametrize("odd", [0.0, 0.05, 0.3])
+@pytest.mark.parametrize("seed", range(100))
+def test_apply_stores_what_the_general_conversion_reads(seed, odd):
+    assert apply_call(seed, odd, lambda m: m) == apply_call(seed, odd, PlanDict)
 
 
 def test_valid_plain_values_are_read_in_place_with_every_field():
