@@ -45,6 +45,12 @@ DirectResult<std::string_view> text_of(PyObject* str) {
   return std::string_view(text, static_cast<std::size_t>(size));
 }
 
+// The UTF-8 text of a field's value, which must be an exact str.
+DirectResult<std::string_view> exact_text(PyObject* v) {
+  if (!PyUnicode_CheckExact(v)) return declined();
+  return text_of(v);
+}
+
 // An exact int within the signed 64-bit range. Larger ints take the general route, which
 // turns them into unsigned integers or doubles.
 std::optional<std::int64_t> small_int(PyObject* object) {
@@ -312,8 +318,7 @@ DirectResult<void> Reader::node_columns(PyObject* object) {
     switch (f) {
       case kNodeId:
       case kNodeType: {
-        if (!PyUnicode_CheckExact(v)) return declined();
-        const auto t = text_of(v);
+        const auto t = exact_text(v);
         if (!t) return Stop(t.error());
         (f == kNodeId ? id : type) = *t;
         return {};
@@ -335,8 +340,7 @@ DirectResult<void> Reader::edge_columns(PyObject* object) {
   std::array<std::string_view, 3> ends;  // source, target, type
   DIRECT_TRY(record(object, edge_names, kEdgeRequired, [&](std::size_t f, PyObject* v) -> DirectResult<void> {
     if (f < kEdgeSource || f > kEdgeType) return edge_field(f, v, nullptr);
-    if (!PyUnicode_CheckExact(v)) return declined();
-    const auto t = text_of(v);
+    const auto t = exact_text(v);
     if (!t) return Stop(t.error());
     ends[f - kEdgeSource] = *t;
     return {};
@@ -348,8 +352,7 @@ DirectResult<void> Reader::edge_columns(PyObject* object) {
 }
 
 DirectResult<void> Reader::text(PyObject* v, std::string* out) {
-  if (!PyUnicode_CheckExact(v)) return declined();
-  const auto t = text_of(v);
+  const auto t = exact_text(v);
   if (!t) return Stop(t.error());
   if (out) out->assign(*t);
   return {};
