@@ -183,7 +183,9 @@ DirectResult<void> Reader::value(PyObject* o, json::Value* out) {
   if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
     json::Array* elements = out ? &out->emplace_array() : nullptr;
     return nested([&] {
-      return each_element(o, [&](PyObject* e) { return value(e, elements ? &elements->emplace_back(nullptr) : nullptr); });
+      return each_element(o, [&](PyObject* e) {
+        return value(e, elements ? &elements->emplace_back(nullptr) : nullptr);
+      });
     });
   }
   if (o == Py_None) {
@@ -487,7 +489,8 @@ DirectResult<void> Reader::memory_class(PyObject* v, MemoryClass* out) {
 }
 
 template <class T>
-DirectResult<void> Reader::optional(PyObject* v, std::optional<T>* out, DirectResult<void> (Reader::*read)(PyObject*, T*)) {
+DirectResult<void> Reader::optional(PyObject* v, std::optional<T>* out,
+                                    DirectResult<void> (Reader::*read)(PyObject*, T*)) {
   if (v == Py_None) return {};
   if (!out) return (this->*read)(v, nullptr);
   return (this->*read)(v, &out->emplace());
