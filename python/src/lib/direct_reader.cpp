@@ -84,7 +84,7 @@ DirectResult<void> each_entry(PyObject* dict, F&& visit) {
   return {};
 }
 
-// Which fields of each record must be given.
+// Which fields of each record must be given, by field; those not listed need not be.
 constexpr std::array<bool, kNodeFields> kNodeRequired{true, true, false, false, true, true};
 constexpr std::array<bool, kEdgeFields> kEdgeRequired{true, true, true, true, false, true, false};
 constexpr std::array<bool, kActivationFields> kActivationRequired{true, true, true, true};
