@@ -1,9 +1,9 @@
-"""The query functions read plain dicts in place and fall back to the general conversion at
-anything they would not take. Both ways must agree on every result and every error, so random
-node lists, edge lists and plans run twice: as given, and with the plan wrapped in a dict (or
-list) subclass, which no in-place reading takes, so the general conversion handles the call from
-its first node. Values are made fresh for each run, since some of them run Python code that
-changes the lists and the plan while they are being converted."""
+"""The query functions and NativeStore.apply read plain dicts in place and fall back to the
+general conversion at anything they would not take. Both ways must agree on every result and
+every error, so random calls run twice: as given, and with the plan (or apply's metadata) wrapped
+in a dict (or list) subclass, which no in-place reading takes, so the general conversion handles
+the call from its first node. Values are made fresh for each run, since some of them run Python
+code that changes the lists and the plan while they are being converted."""
 
 import math
 import random
@@ -12,6 +12,7 @@ import numpy as np
 import pytest
 
 import tarnwick._core as core
+from storage_doubles import MemoryStorage
 
 IDS = ("a", "b", "c", "d", "é", "")
 TYPES = ("doc", "note", "type")
@@ -244,6 +245,28 @@ def test_random_calls_give_what_the_general_conversion_gives(seed, odd):
     assert direct == reference
 
 
+def apply_call(seed, odd, wrap):
+    """An apply call on a new store and what it leaves: the outcome, the log without its clock
+    readings, and every node and edge as read back."""
+    maker = Maker(seed, odd)
+    nodes = [maker.node() for _ in range(maker.rng.randint(0, 6))]
+    edges = [maker.edge() for _ in range(maker.rng.randint(0, 4))] if maker.chance(0.3) else []
+    vectors = [{"id": maker.text(), "vector": maker.vector()} for _ in range(maker.rng.randint(0, 3))]
+    metadata = wrap({"m": maker.value()})
+    store = core.NativeStore(MemoryStorage())
+    result = outcome(lambda: store.apply(put_nodes=nodes, put_edges=edges, put_vectors=vectors, metadata=metadata,
+                                         operation_id="op", transaction_id="tx"))
+    log = [{k: v for k, v in record.items() if k != "timestamp"} for record in store.mutation_log()]
+    ids = sorted(store.all_node_ids())
+    return result, repr(log), repr([store.get_node(i) for i in ids]), sorted(map(repr, store.all_edges()))
+
+
+@pytest.mark.parametrize("odd", [0.0, 0.05, 0.3])
+@pytest.mark.parametrize("seed", range(100))
+def test_apply_stores_what_the_general_conversion_reads(seed, odd):
+    assert apply_call(seed, odd, lambda m: m) == apply_call(seed, odd, PlanDict)
+
+
 def test_valid_plain_values_are_read_in_place_with_every_field():
     nodes = [{"id": "a", "type": "doc", "data": {"k": 2, "s": [1, {"x": None}], "n": "é"}, "vector": (1, 0.5),
               "insertedAt": 1, "updatedAt": 2, "revision": 3, "memoryClass": {"entity": None}, "confidence": math.nan,
@@ -261,8 +284,9 @@ def test_valid_plain_values_are_read_in_place_with_every_field():
     assert core.aggregate_query_plan(nodes, edges, {"limit": 5}, "k", "sum") == (4.0, 2)
 
 
-def make_mutating_call(target, wrap):
-    """A call whose second node holds a number that, when converted, changes `target`."""
+def make_mutating_call(target, wrap, via):
+    """A query call (or an apply, with the plan as its metadata) whose second node holds a
+    number that, when converted, changes `target`."""
     nodes = [{"id": "a", "type": "doc", "data": {"k": 1}, "insertedAt": 1, "updatedAt": 1},
              None,
              {"id": "c", "type": "doc", "data": {"k": 3}, "insertedAt": 1, "updatedAt": 1}]
@@ -289,14 +313,22 @@ def make_mutating_call(target, wrap):
             return 2.0
 
     nodes[1] = {"id": "b", "type": "doc", "data": {"k": Changes()}, "insertedAt": 1, "updatedAt": 1}
-    return (lambda p: core.execute_query_plan(nodes, edges, p)), plan
+    if via == "query":
+        return (lambda p: core.execute_query_plan(nodes, edges, p)), plan
+
+    def apply(metadata):
+        store = core.NativeStore(MemoryStorage())
+        store.apply(put_nodes=nodes, put_edges=edges, metadata=metadata, operation_id="op", transaction_id="tx")
+        return [{k: v for k, v in record.items() if k != "timestamp"} for record in store.mutation_log()]
+    return apply, plan
 
 
+@pytest.mark.parametrize("via", ["query", "apply"])
 @pytest.mark.parametrize("target", ["plan", "later node", "earlier node", "lists", "interrupt", "memory"])
-def test_python_code_run_during_conversion_sees_and_changes_what_the_general_conversion_would(target):
-    direct, reference = both_ways(lambda wrap: make_mutating_call(target, wrap))
+def test_python_code_run_during_conversion_sees_and_changes_what_the_general_conversion_would(target, via):
+    direct, reference = both_ways(lambda wrap: make_mutating_call(target, wrap, via))
     assert direct == reference
-    if target == "plan":
+    if target == "plan" and via == "query":
         assert direct == ("returned", "['c']")
 
 

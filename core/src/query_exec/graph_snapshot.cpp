@@ -21,6 +21,7 @@ void SnapshotColumns::add(Node&& node) {
 }
 
 void SnapshotColumns::add(const Edge& edge) {
+  if (!projection.edges) return;
   edge_sources.push_back(texts.copy(edge.source));
   edge_targets.push_back(texts.copy(edge.target));
   edge_types.push_back(texts.copy(edge.type));

@@ -28,6 +28,8 @@ Projection Projection::of(const QueryPlan& plan, std::optional<std::string_view>
   if (plan.order) add(p.fields, plan.order->field);
   if (aggregate_field) add(p.fields, *aggregate_field);
   p.vectors = plan.similarity && plan.similarity->engine == SimilarityEngine::Exact;
+  const auto moves = [](const TraversalStep& step) { return step.depth > 0; };
+  p.edges = plan.edge_filter || plan.joins || (plan.traversal && std::ranges::any_of(*plan.traversal, moves));
   return p;
 }
 

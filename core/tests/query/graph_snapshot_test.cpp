@@ -103,7 +103,7 @@ TEST(GraphSnapshot, ManyIdsMatchAPlainMap) {
   EXPECT_EQ(s.find("n3001"), GraphSnapshot::kNoNode);
 }
 
-TEST(GraphSnapshot, PlansBuildOnlyTheEdgeMapsTheyRead) {
+TEST(GraphSnapshot, PlansKeepOnlyTheEdgesAndBuildOnlyTheEdgeMapsTheyRead) {
   struct Want {
     std::string_view plan;
     bool by_source;
@@ -122,6 +122,8 @@ TEST(GraphSnapshot, PlansBuildOnlyTheEdgeMapsTheyRead) {
   for (const Want& w : table) {
     const QueryPlan plan = testing::make_plan(w.plan);
     GraphSnapshot s({make_node("a", "t")}, {make_edge("a", "b", "e")}, Projection::of(plan));
+    // A plan that maps no edges reads none, so none are kept.
+    EXPECT_EQ(s.edge_count(), w.by_source || w.by_target ? 1u : 0u) << w.plan;
     index_edges_for(s, plan);
     EXPECT_EQ(s.indexed_by_source(), w.by_source) << w.plan;
     EXPECT_EQ(s.indexed_by_target(), w.by_target) << w.plan;

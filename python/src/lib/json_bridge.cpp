@@ -198,24 +198,27 @@ PyResult<PyRef> to_py(const json::Value& value, std::size_t depth) {
       }
       return list;
     }
-    case json::Kind::object: {
-      if (depth == json::kMaxParseDepth) return raise(ExceptionKind::TarnwickValueError, kTooDeep);
-      auto dict = checked(PyDict_New());
-      if (!dict) return error_set();
-      for (const auto& member : value.get_object()) {
-        auto key = text_to_py(member.key());
-        if (!key) return error_set();
-        auto item = to_py(member.value(), depth + 1);
-        if (!item) return error_set();
-        if (PyDict_SetItem(dict->get(), key->get(), item->get()) != 0) return error_set();
-      }
-      return dict;
-    }
+    case json::Kind::object:
+      return object_to_py(value.get_object(), depth);
   }
   return raise_panic("unknown JSON value kind");
 }
 
 }  // namespace
+
+PyResult<PyRef> object_to_py(const json::Object& object, std::size_t depth) {
+  if (depth == json::kMaxParseDepth) return raise(ExceptionKind::TarnwickValueError, kTooDeep);
+  auto dict = checked(PyDict_New());
+  if (!dict) return error_set();
+  for (const auto& member : object) {
+    auto key = text_to_py(member.key());
+    if (!key) return error_set();
+    auto item = to_py(member.value(), depth + 1);
+    if (!item) return error_set();
+    if (PyDict_SetItem(dict->get(), key->get(), item->get()) != 0) return error_set();
+  }
+  return dict;
+}
 
 PyResult<PyRef> text_to_py(std::string_view text) {
   return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
@@ -234,6 +237,6 @@ PyResult<PyRef> texts_to_py(std::span<const std::string> texts) {
 
 PyResult<json::Value> py_to_json(PyObject* object) { return ToJson{}.convert(object); }
 
-PyResult<PyRef> json_to_py(const json::Value& value) { return to_py(value, 0); }
+PyResult<PyRef> json_to_py(const json::Value& value, std::size_t depth) { return to_py(value, depth); }
 
 }  // namespace tarnwick::py

@@ -25,8 +25,10 @@ inline constexpr int kMaxConvertDepth = 100;
 // raises TarnwickValueError "value is not JSON-compatible".
 PyResult<json::Value> py_to_json(PyObject* object);
 
-// A new Python object for the value. Unsigned integers stay exact ints.
-PyResult<PyRef> json_to_py(const json::Value& value);
+// A new Python object for the value, which sits `depth` levels inside the value the caller
+// hands back (a node's data at 1). Unsigned integers stay exact ints.
+PyResult<PyRef> json_to_py(const json::Value& value, std::size_t depth = 0);
+PyResult<PyRef> object_to_py(const json::Object& object, std::size_t depth);
 
 // A new str of UTF-8 text (an ill-formed sequence read as U+FFFD), and a new list of such strs.
 PyResult<PyRef> text_to_py(std::string_view text);

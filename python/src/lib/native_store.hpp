@@ -75,8 +75,7 @@ PyResult<PyRef> list_of(const Items& items, Build&& build) {
   return list;
 }
 
-// Records handed back: a node as its JSON object form, a list of them.
-PyResult<PyRef> node_to_py(const Node& node);
+// Nodes handed back as a list of their dicts.
 PyResult<PyRef> nodes_to_py(std::span<const Node> nodes);
 
 // Method bodies, one per method, in the order of the class's method table.

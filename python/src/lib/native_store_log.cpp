@@ -7,6 +7,7 @@
 
 #include "lib/json_bridge.hpp"
 #include "lib/native_store.hpp"
+#include "lib/record_objects.hpp"
 #include "storage/store/verify_report.hpp"
 
 namespace tarnwick::py {
@@ -14,7 +15,7 @@ namespace tarnwick::py {
 namespace {
 
 PyResult<PyRef> records_to_py(const std::vector<store::MutationRecord>& records) {
-  return list_of(records, [](const store::MutationRecord& record) { return json_to_py(record.serialize()); });
+  return list_of(records, mutation_record_to_py);
 }
 
 // Sets `dict[key] = value`, taking over the value.

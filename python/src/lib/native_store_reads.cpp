@@ -9,13 +9,12 @@
 
 #include "lib/json_bridge.hpp"
 #include "lib/native_store.hpp"
+#include "lib/record_objects.hpp"
 #include "lib/vectors.hpp"
 
 namespace tarnwick::py {
 
 namespace {
-
-PyResult<PyRef> edge_to_py(const Edge& edge) { return json_to_py(edge.serialize()); }
 
 // An omitted type filter is spelled None; anything else must be the type's text.
 PyResult<std::optional<std::string>> edge_type_arg(PyObject* value) {
@@ -51,8 +50,6 @@ PyResult<PyRef> edges_at(StoreObject& self, FastArgs args) {
 }
 
 }  // namespace
-
-PyResult<PyRef> node_to_py(const Node& node) { return json_to_py(node.serialize()); }
 
 PyResult<PyRef> nodes_to_py(std::span<const Node> nodes) { return list_of(nodes, node_to_py); }
 

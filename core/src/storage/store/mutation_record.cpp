@@ -5,13 +5,11 @@
 
 namespace tarnwick::store {
 
-namespace {
-
-// A metadata value of null has no written form of its own: null reads back as absent, so it is
-// written as absent, by both writers alike.
 const json::Value* written_metadata(const MutationRecord& r) {
   return r.metadata && !r.metadata->is_null() ? &*r.metadata : nullptr;
 }
+
+namespace {
 
 ReadResult<json::Value> read_any(json::Value& v) { return std::move(v); }
 

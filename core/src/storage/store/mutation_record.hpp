@@ -42,6 +42,10 @@ struct MutationRecord {
   friend bool operator==(const MutationRecord& a, const MutationRecord& b);
 };
 
+// The metadata as written, or nullptr: a metadata value of null has no written form of its
+// own (null reads back as absent), so every writer writes it as absent.
+const json::Value* written_metadata(const MutationRecord& r);
+
 // The operation kinds whose payload may carry a vector under "vector": only these are packed
 // and unpacked.
 bool carries_vector(std::string_view operation_type);
