@@ -13,6 +13,7 @@
 
 #include "error/error.hpp"
 #include "model/records.hpp"
+#include "storage/format/record_writer.hpp"
 #include "storage/format/vector_ref.hpp"
 #include "storage/msgpack/bytes.hpp"
 #include "storage/msgpack/msg.hpp"
@@ -29,6 +30,12 @@ inline constexpr std::int64_t kSnapshotVersion = 2;
 struct SnapshotNodeRef {
   std::string_view id;
   const Node* node = nullptr;
+  std::optional<VectorRef> vector;
+};
+// The same with the node's fields as the writer reads them, wherever they are held.
+struct SnapshotNodeFields {
+  std::string_view id;
+  NodeFields node;
   std::optional<VectorRef> vector;
 };
 struct SnapshotEdgeRef {
@@ -54,6 +61,9 @@ Result<Bytes> encode_snapshot_with_precision(std::span<const SnapshotNodeRef> no
                                              std::span<const SnapshotEdgeRef> edges,
                                              std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
                                              bool include_precision);
+Result<Bytes> encode_snapshot_fields(std::span<const SnapshotNodeFields> nodes, std::span<const SnapshotEdgeRef> edges,
+                                     std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
+                                     bool include_precision);
 
 // Reads a snapshot with the pull readers; when they refuse it, `snapshot_error` names why.
 Result<SnapshotData> decode_snapshot(std::span<const std::uint8_t> bytes);

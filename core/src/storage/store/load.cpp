@@ -3,6 +3,7 @@
 // what it loads, so a failed load can simply run again from the files.
 
 #include <algorithm>
+#include <ranges>
 #include <string>
 #include <utility>
 
@@ -65,9 +66,6 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   vector_precision_ = data.precision;
   precision_known_ = true;
 
-  TextMap<Node> nodes;
-  nodes.reserve(data.nodes.size());
-  for (auto& [id, node] : data.nodes) nodes.insert_or_assign(std::move(id), std::move(node));
   TextMap<Edge> edges;
   edges.reserve(data.edges.size());
   for (auto& [id, edge] : data.edges) edges.insert_or_assign(std::move(id), std::move(edge));
@@ -75,12 +73,16 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   vectors.reserve(data.vectors.size());
   for (const auto& [id, values] : data.vectors)
     vectors.insert_or_assign(id, StoredVector::make(values, vector_precision_));
-  // A vector listed on its own wins over the copy inside the node. The node's entry id is the
-  // one it is stored under, whatever its own `id` field says.
-  for (auto& [id, node] : nodes) {
-    if (!node.vector) continue;
-    if (!vectors.contains(id)) vectors.emplace(id, StoredVector::make(*node.vector, vector_precision_));
-    node.vector.reset();
+  // The last entry of an id wins, so the entries are taken from the end and an id already taken
+  // is passed over. A vector listed on its own wins over the copy inside the surviving node. The
+  // node's entry id is the one it is stored under, whatever its own `id` field says.
+  TextMap<StoredNode> nodes;
+  nodes.reserve(data.nodes.size());
+  for (auto& [id, node] : data.nodes | std::views::reverse) {
+    if (nodes.contains(id)) continue;
+    if (node.vector && !vectors.contains(id)) vectors.emplace(id, StoredVector::make(*node.vector, vector_precision_));
+    StoredNode stored(id, std::move(node));
+    nodes.emplace(std::move(id), std::move(stored));
   }
   nodes_ = std::move(nodes);
   edges_ = std::move(edges);
@@ -119,7 +121,8 @@ void Store::apply_entry(format::WalEntry&& entry, bool keep_indexes) {
                      p.node.vector.reset();
                    }
                    std::string id = p.node.id;
-                   nodes_.insert_or_assign(std::move(id), std::move(p.node));
+                   StoredNode stored(id, std::move(p.node));
+                   nodes_.insert_or_assign(std::move(id), std::move(stored));
                  },
                  [&](WalEntry::DeleteNode& d) {
                    if (keep_indexes) unindex_node(d.id);
