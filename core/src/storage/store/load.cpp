@@ -3,7 +3,6 @@
 // what it loads, so a failed load can simply run again from the files.
 
 #include <algorithm>
-#include <ranges>
 #include <string>
 #include <utility>
 
@@ -57,33 +56,53 @@ Result<void> Store::load_files() {
 }
 
 Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
-  TARNWICK_TRY_ASSIGN(auto data, format::decode_snapshot(bytes));
-  if (options_.vector_precision && *options_.vector_precision != data.precision)
+  // Entries are stored as they are read, into new maps installed only once the whole file has
+  // read. The last entry of an id wins. A node's own vector counts for the entry that survives,
+  // and only when the "vectors" list has none under its id; the node's entry id is the one it is
+  // stored under, whatever its own `id` field says.
+  TextMap<StoredNode> nodes;
+  TextMap<Edge> edges;
+  TextMap<std::vector<double>> listed;   // the "vectors" list
+  TextMap<std::vector<double>> carried;  // the vectors inside the surviving node entries
+  const format::SnapshotTaker taker{
+      [&](std::string& id, Node& node) {
+        if (node.vector)
+          carried.insert_or_assign(id, std::move(*node.vector));
+        else
+          carried.erase(id);
+        StoredNode stored(id, std::move(node));
+        nodes.insert_or_assign(std::move(id), std::move(stored));
+      },
+      [&](std::string& id, Edge& edge) { edges.insert_or_assign(std::move(id), std::move(edge)); },
+      [&](std::string& id, std::vector<double>& values) { listed.insert_or_assign(std::move(id), std::move(values)); },
+  };
+  std::optional<VectorPrecision> precision = format::pull_snapshot_into(bytes, taker);
+  if (!precision) {
+    // The fast reader refused the file: the full decoder names the fault, or, should the two
+    // ever disagree, gives the records, which it is the reference for.
+    TARNWICK_TRY_ASSIGN(auto data, format::decode_snapshot(bytes));
+    nodes.clear();
+    edges.clear();
+    listed.clear();
+    carried.clear();
+    for (auto& [id, node] : data.nodes) taker.node(id, node);
+    for (auto& [id, edge] : data.edges) taker.edge(id, edge);
+    for (auto& [id, values] : data.vectors) taker.vector(id, values);
+    precision = data.precision;
+  }
+  if (options_.vector_precision && *options_.vector_precision != *precision)
     return fail(err::InvalidArgument{std::string("store vector precision mismatch: uses ") +
-                                     std::string(precision_name(data.precision)) + ", requested " +
+                                     std::string(precision_name(*precision)) + ", requested " +
                                      std::string(precision_name(*options_.vector_precision)) +
                                      "; use offline precision migration"});
-  vector_precision_ = data.precision;
+  vector_precision_ = *precision;
   precision_known_ = true;
 
-  TextMap<Edge> edges;
-  edges.reserve(data.edges.size());
-  for (auto& [id, edge] : data.edges) edges.insert_or_assign(std::move(id), std::move(edge));
   TextMap<StoredVector> vectors;
-  vectors.reserve(data.vectors.size());
-  for (const auto& [id, values] : data.vectors)
-    vectors.insert_or_assign(id, StoredVector::make(values, vector_precision_));
-  // The last entry of an id wins, so the entries are taken from the end and an id already taken
-  // is passed over. A vector listed on its own wins over the copy inside the surviving node. The
-  // node's entry id is the one it is stored under, whatever its own `id` field says.
-  TextMap<StoredNode> nodes;
-  nodes.reserve(data.nodes.size());
-  for (auto& [id, node] : data.nodes | std::views::reverse) {
-    if (nodes.contains(id)) continue;
-    if (node.vector && !vectors.contains(id)) vectors.emplace(id, StoredVector::make(*node.vector, vector_precision_));
-    StoredNode stored(id, std::move(node));
-    nodes.emplace(std::move(id), std::move(stored));
-  }
+  vectors.reserve(listed.size() + carried.size());
+  for (const auto& [id, values] : listed) vectors.emplace(id, StoredVector::make(values, vector_precision_));
+  for (const auto& [id, values] : carried)
+    if (!vectors.contains(id)) vectors.emplace(id, StoredVector::make(values, vector_precision_));
   nodes_ = std::move(nodes);
   edges_ = std::move(edges);
   vectors_ = std::move(vectors);
