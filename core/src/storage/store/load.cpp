@@ -35,8 +35,12 @@ Result<void> Store::load_files() {
   TARNWICK_TRY_ASSIGN(auto schemas, storage_->read(kSchemasFile));
   if (schemas) TARNWICK_TRY(install_schemas(text_of(*schemas)));
 
-  TARNWICK_TRY_ASSIGN(auto snapshot, storage_->read(kSnapshotFile));
-  if (snapshot) TARNWICK_TRY(load_snapshot(*snapshot));
+  {
+    // The snapshot's bytes go as soon as they are decoded, before the log is read.
+    Bytes scratch;
+    TARNWICK_TRY_ASSIGN(auto snapshot, storage_->read_lent(kSnapshotFile, scratch));
+    if (snapshot) TARNWICK_TRY(load_snapshot(*snapshot));
+  }
 
   TARNWICK_TRY_ASSIGN(auto wal_bytes, storage_->read(kWalFile));
   if (wal_bytes && !wal_bytes->empty()) {
