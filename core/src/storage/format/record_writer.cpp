@@ -180,10 +180,13 @@ void write_node(const NodeFields& n, std::optional<VectorRef> vector, VectorPrec
   }
 }
 
+NodeFields fields_of(const Node& n) {
+  return {n.id, n.type, &n.data, {}, n.inserted_at, n.updated_at, n.revision, &n};
+}
+
 void write_node(const Node& n, std::optional<VectorRef> vector, VectorPrecision precision, std::size_t depth,
                 Writer& out) {
-  write_node(NodeFields{n.id, n.type, &n.data, {}, n.inserted_at, n.updated_at, n.revision, &n}, vector, precision,
-             depth, out);
+  write_node(fields_of(n), vector, precision, depth, out);
 }
 
 void write_data_object(const json::Object& data, Writer& out) { write_object(data, 1, out); }

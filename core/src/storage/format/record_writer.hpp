@@ -33,6 +33,8 @@ struct NodeFields {
   std::uint64_t revision = 0;
   const Node* tail = nullptr;
 };
+// The fields of a whole record, borrowing it.
+NodeFields fields_of(const Node& node);
 
 void write_node(const NodeFields& node, std::optional<VectorRef> vector, VectorPrecision precision,
                 std::size_t depth, msgpack::Writer& out);

@@ -63,12 +63,7 @@ Result<Bytes> encode_snapshot_with_precision(std::span<const SnapshotNodeRef> no
                                              bool include_precision) {
   std::vector<SnapshotNodeFields> fields;
   fields.reserve(nodes.size());
-  for (const auto& n : nodes) {
-    const Node& node = *n.node;
-    fields.push_back({n.id,
-                      {node.id, node.type, &node.data, {}, node.inserted_at, node.updated_at, node.revision, &node},
-                      n.vector});
-  }
+  for (const auto& n : nodes) fields.push_back({n.id, fields_of(*n.node), n.vector});
   return encode_snapshot_fields(fields, edges, vectors, precision, include_precision);
 }
 
