@@ -142,7 +142,8 @@ def main():
             print(f"{args.vectors:8} reopen {r['seconds']:.3f} s (floor {r['floor']:.3f} s, "
                   f"{r['seconds'] / r['floor']:.1f}x)  heap/node {r['heap'] / n:.0f} B  "
                   f"resident/heap {r['resident'] / r['heap']:.2f}  "
-                  f"peak/(files+heap) {r['peak'] / (r['files'] + r['heap']):.2f}")
+                  f"peak/(files+heap) {r['peak'] / (r['files'] + r['heap']):.2f} "
+                  f"(peak {r['peak'] / 1e6:.0f} MB, files {r['files'] / 1e6:.0f} MB, heap {r['heap'] / 1e6:.0f} MB)")
     finally:
         shutil.rmtree(work)
 
