@@ -53,6 +53,28 @@ def test_read_accepts_any_sequence_of_small_ints(wrap):
     assert [r["sequence"] for r in store.mutation_log()] == [1]
 
 
+class BytesSubclass(bytes):
+    pass
+
+
+@pytest.mark.parametrize("wrap", [bytes, BytesSubclass, bytearray, list])
+def test_a_snapshot_loads_alike_whatever_sequence_read_gives(wrap):
+    # An exact bytes object is read in place, anything else copied: the graph is the same.
+    written = MemoryStorage()
+    store = core.NativeStore(written)
+    nodes = [node("a", data={"i": 1, "d": 1.0, "z": -0.0, "o": {"b": [1], "a": None}}, vector=[0.5, 2.0]),
+             node("b", type="task", data={"k": "v"})]
+    store.apply(put_nodes=nodes)
+    store.close()
+    files = {path: bytes(data) for path, data in written.files.items()}
+    assert "snapshot.msgpack" in files
+    reopened = core.NativeStore(Reading(lambda path: None if path not in files else wrap(files[path])))
+    assert [reopened.get_node(n["id"]) for n in nodes] == [core.NativeStore(MemoryStorage(files)).get_node(n["id"])
+                                                           for n in nodes]
+    assert json.dumps(reopened.get_node("a")["data"]) == json.dumps(nodes[0]["data"])
+    assert reopened.get_node("a")["vector"] == [0.5, 2.0]
+
+
 def test_read_none_is_a_missing_file_and_empty_bytes_an_empty_one():
     assert core.NativeStore(Reading(lambda path: None)).mutation_log() == []
     assert core.NativeStore(Reading(lambda path: b"")).latest_mutation_sequence() == 0

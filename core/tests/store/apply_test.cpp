@@ -93,8 +93,8 @@ TEST(StoreApply, ANewStoreLoadsTheSameGraphFromTheLogAndFromASnapshot) {
   auto from_snapshot = open_store(std::make_shared<Disk>(*disk));
   EXPECT_EQ(graph_of(*from_snapshot), expected);
   // Data keeps its doubles through both files: 2.0 comes back as a double.
-  EXPECT_TRUE(StoreTestAccess::nodes(*from_wal).at("a").data.at("n").is_double());
-  EXPECT_TRUE(StoreTestAccess::nodes(*from_snapshot).at("a").data.at("n").is_double());
+  EXPECT_TRUE(StoreTestAccess::node_record(*from_wal, "a").data.at("n").is_double());
+  EXPECT_TRUE(StoreTestAccess::node_record(*from_snapshot, "a").data.at("n").is_double());
 }
 
 TEST(StoreApply, Float32StoresRoundBeforeValidating) {

@@ -93,7 +93,7 @@ std::optional<std::string> edge_failure(const TextMap<EdgeTypeDefinition>& schem
 // Compares the store's verdict on one batch with the reference's; returns the store's error text
 // (empty when the batch passes).
 std::string expect_same_verdict(Store& s, const ChangeBatch& batch) {
-  TextMap<Node> nodes = StoreTestAccess::nodes(s);
+  TextMap<Node> nodes = StoreTestAccess::node_records(s);
   TextMap<Edge> edges = StoreTestAccess::edges(s);
   for (const std::string& id : batch.delete_edge_ids) edges.erase(id);
   for (const std::string& id : batch.delete_node_ids) nodes.erase(id);
@@ -211,7 +211,7 @@ class World {
       if (!chance(0.8)) continue;
       Node n = node(key);
       if (chance(0.05)) n.id = "foreign-" + key;  // stored under another id than its own
-      StoreTestAccess::nodes(s).emplace(key, std::move(n));
+      StoreTestAccess::store_node(s, key, std::move(n));
     }
     for (int i = 0; i < 8; ++i)
       if (chance(0.6)) StoreTestAccess::edges(s).emplace("e" + std::to_string(i), edge("e" + std::to_string(i)));

@@ -113,7 +113,7 @@ TEST(DerivedMaps, FollowTheStoredId) {
   auto s = empty_store();
   StoreTestAccess::index_definitions(*s)["ix"] = {"ix", {"k"}, std::nullopt, true, false};
   StoreTestAccess::node_types(*s)["note"].required_fields = {"must"};
-  StoreTestAccess::nodes(*s).emplace("stored", node_of("inner", "note", R"({"k":1})"));
+  StoreTestAccess::store_node(*s, "stored", node_of("inner", "note", R"({"k":1})"));
   StoreTestAccess::edges(*s).emplace("edge-key", make_edge("edge-inner", "a", "b"));
   StoreTestAccess::rebuild_indexes(*s);
   EXPECT_EQ(StoreTestAccess::nodes_by_type(*s).at("note"), (TextSet{"stored"}));

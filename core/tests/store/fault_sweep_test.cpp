@@ -43,7 +43,7 @@ struct Model {
 
 Model model_of(store::Store& s) {
   Model m;
-  for (const auto& [id, n] : StoreTestAccess::nodes(s)) m.nodes[id] = n;
+  for (const auto& [id, n] : StoreTestAccess::node_records(s)) m.nodes[id] = n;
   for (const auto& [id, e] : StoreTestAccess::edges(s)) m.edges[id] = e;
   for (const auto& [id, v] : StoreTestAccess::vectors(s)) m.vectors[id] = v.to_f64();
   return m;

@@ -42,7 +42,7 @@ struct DerivedMaps {
 // Puts and deletes one record the way a batch changes memory: the maps first, then the graph.
 inline void put_node(store::Store& s, const Node& n) {
   StoreTestAccess::index_node(s, n);
-  StoreTestAccess::nodes(s).insert_or_assign(n.id, n);
+  StoreTestAccess::store_node(s, n.id, n);
 }
 inline void delete_node(store::Store& s, const std::string& id) {
   StoreTestAccess::unindex_node(s, id);

@@ -111,7 +111,7 @@ TEST(StoreLoad, SnapshotVectorsAndEntryIds) {
   auto vectors = s->vectors().value();
   std::ranges::sort(vectors);
   EXPECT_EQ(vectors, (std::vector<std::pair<std::string, std::vector<double>>>{{"a", {9, 9}}, {"b", {3}}}));
-  EXPECT_FALSE(StoreTestAccess::nodes(*s).at("a").vector.has_value());
+  EXPECT_FALSE(StoreTestAccess::node_record(*s, "a").vector.has_value());
 }
 
 TEST(StoreLoad, DamagedWalFramesWithDataRefuseTheLoad) {

@@ -50,7 +50,7 @@ struct GraphStore {
                       const std::vector<store::SecondaryIndexDefinition>& definitions = {}) {
     using A = store::StoreTestAccess;
     for (const auto& d : definitions) A::index_definitions(store)[d.name] = d;
-    for (const Node& n : nodes) A::nodes(store)[n.id] = n;
+    for (const Node& n : nodes) A::store_node(store, n.id, n);
     for (const Edge& e : edges) A::edges(store)[e.id] = e;
     A::rebuild_indexes(store);
     A::loaded(store) = true;

@@ -26,11 +26,23 @@ struct StoreTestAccess {
   static auto& shared_unique_keys(Store& s) { return s.shared_unique_keys_; }
   static auto& schema_violators(Store& s) { return s.schema_violators_; }
 
+  // The stored nodes as records, and one record stored under a key of the test's choice.
+  static TextMap<Node> node_records(Store& s) {
+    TextMap<Node> out;
+    for (const auto& [key, node] : s.nodes_) out.emplace(key, node.to_node(key));
+    return out;
+  }
+  static Node node_record(Store& s, std::string_view key) { return s.nodes_.find(key)->second.to_node(key); }
+  static void store_node(Store& s, const std::string& key, Node n) {
+    s.nodes_.insert_or_assign(key, StoredNode(key, std::move(n)));
+  }
+
   static void index_node(Store& s, const Node& n) { s.index_node(n); }
   static void unindex_node(Store& s, std::string_view id) { s.unindex_node(id); }
   static void index_edge(Store& s, const Edge& e) { s.index_edge(e); }
   static void unindex_edge(Store& s, std::string_view id) { s.unindex_edge(id); }
   static void rebuild_indexes(Store& s) { s.rebuild_indexes(); }
+  static Result<void> load_snapshot(Store& s, std::span<const std::uint8_t> bytes) { return s.load_snapshot(bytes); }
   static Result<void> validate_schemas(const Store& s, const Projection& p) { return s.validate_schemas(p); }
   static Result<void> validate_unique_indexes(const Store& s, const Projection& p) {
     return s.validate_unique_indexes(p);

@@ -91,6 +91,7 @@ PyResult<Bytes> bytes_from_py(PyObject* object) {
 PythonStorage::~PythonStorage() {
   GilHeld gil;
   kept_ = PendingException();
+  lent_ = PyRef();
   object_ = PyRef();
 }
 
@@ -108,6 +109,7 @@ void PythonStorage::discard() {
 }
 
 Result<PyRef> PythonStorage::call(const char* method, PyObject* raw_arguments) {
+  lent_ = PyRef();
   PyRef owned_arguments = PyRef::steal(raw_arguments);
   if (!owned_arguments) return fail(failure());
   PyRef callable = PyRef::steal(PyObject_GetAttrString(object_.get(), method));
@@ -138,6 +140,24 @@ Result<std::optional<Bytes>> PythonStorage::read(std::string_view name) {
   auto bytes = bytes_from_py(result->get());
   if (!bytes) return fail(failure());
   return std::optional<Bytes>(std::move(*bytes));
+}
+
+Result<std::optional<std::span<const std::uint8_t>>> PythonStorage::read_lent(std::string_view name,
+                                                                               Bytes& scratch) {
+  using View = std::optional<std::span<const std::uint8_t>>;
+  GilHeld gil;
+  auto result = call("read", arguments(name));
+  if (!result) return fail(std::move(result).error());
+  if (result->get() == Py_None) return View();
+  if (PyBytes_CheckExact(result->get())) {
+    lent_ = std::move(*result);
+    const auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AsString(lent_.get()));
+    return View(std::span(data, static_cast<std::size_t>(PyBytes_Size(lent_.get()))));
+  }
+  auto bytes = bytes_from_py(result->get());
+  if (!bytes) return fail(failure());
+  scratch = std::move(*bytes);
+  return View(std::span<const std::uint8_t>(scratch));
 }
 
 Result<void> PythonStorage::write(std::string_view name, std::span<const std::uint8_t> bytes) {

@@ -6,7 +6,7 @@
 // kept, so that the NativeStore method raises it itself once the store has given up.
 //
 // Lifetime and locks: the backend holds one strong reference to the object until it is
-// destroyed. Every call into Python takes the interpreter lock around itself (nothing to do when
+// destroyed, and one to the bytes object `read_lent` last lent until its next call. Every call into Python takes the interpreter lock around itself (nothing to do when
 // the caller holds it, as NativeStore methods always do). The kept exception is touched only
 // under the interpreter lock and the owning NativeStore's mutex.
 
@@ -26,6 +26,8 @@ class PythonStorage final : public store::Storage {
   PythonStorage& operator=(const PythonStorage&) = delete;
 
   Result<std::optional<Bytes>> read(std::string_view name) override;
+  // An exact bytes object is lent as it is; the reference is dropped at the next call.
+  Result<std::optional<std::span<const std::uint8_t>>> read_lent(std::string_view name, Bytes& scratch) override;
   Result<void> write(std::string_view name, std::span<const std::uint8_t> bytes) override;
   Result<void> append(std::string_view name, std::span<const std::uint8_t> bytes) override;
   Result<void> remove(std::string_view name) override;
@@ -51,6 +53,7 @@ class PythonStorage final : public store::Storage {
 
   PyRef object_;
   PendingException kept_;
+  PyRef lent_;  // the bytes object `read_lent` last lent
 };
 
 // The bytes of what a `read` returned: bytes and bytearray in one copy; any other sequence of

@@ -446,6 +446,13 @@ bool read_vector_body(Cursor& c, const Header& h, std::vector<double>& out) {
   return true;
 }
 
+bool read_data_object(Cursor& c, json::Object& out) {
+  std::optional<json::Object> data;
+  if (!read_data(c, data) || !data) return false;
+  out = std::move(*data);
+  return true;
+}
+
 bool read_node(Cursor& c, Node& out) { return read_record(c, kNodeKeys, kNodeRequired, out, read_node_field); }
 
 bool read_edge(Cursor& c, Edge& out) { return read_record(c, kEdgeKeys, kEdgeRequired, out, read_edge_field); }

@@ -17,6 +17,8 @@ bool read_node(msgpack::Cursor& c, Node& out);
 bool read_edge(msgpack::Cursor& c, Edge& out);
 // A vector in either form, whose header was already read and is an array or a map.
 bool read_vector_body(msgpack::Cursor& c, const msgpack::Header& h, std::vector<double>& out);
+// A data object written on its own by `write_data_object`.
+bool read_data_object(msgpack::Cursor& c, json::Object& out);
 // Text of a string whose header was already read.
 bool read_text_body(msgpack::Cursor& c, const msgpack::Header& h, std::string& out);
 

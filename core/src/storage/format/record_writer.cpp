@@ -113,18 +113,23 @@ void write_vector(VectorRef values, VectorPrecision precision, std::size_t depth
       values);
 }
 
-void write_node(const Node& n, std::optional<VectorRef> vector, VectorPrecision precision, std::size_t depth,
+void write_node(const NodeFields& n, std::optional<VectorRef> vector, VectorPrecision precision, std::size_t depth,
                 Writer& out) {
-  const std::size_t optional_keys = (n.revision != 0) + n.memory_class.has_value() + n.confidence.has_value() +
-                                    n.source.has_value() + n.observed_at.has_value() + n.derived_from.has_value() +
-                                    n.supersedes.has_value() + n.contradicts.has_value();
+  static const Node kNoTail;
+  const Node& t = n.tail ? *n.tail : kNoTail;
+  const std::size_t optional_keys = (n.revision != 0) + t.memory_class.has_value() + t.confidence.has_value() +
+                                    t.source.has_value() + t.observed_at.has_value() + t.derived_from.has_value() +
+                                    t.supersedes.has_value() + t.contradicts.has_value();
   msgpack::encode_map_header(7 + optional_keys, out);
   msgpack::encode_str(key::kId, out);
   msgpack::encode_str(n.id, out);
   msgpack::encode_str(key::kType, out);
   msgpack::encode_str(n.type, out);
   msgpack::encode_str(key::kData, out);
-  write_object(n.data, depth + 1, out);
+  if (n.data)
+    write_object(*n.data, depth + 1, out);
+  else
+    out.put(n.packed_data.data(), n.packed_data.size());
   msgpack::encode_str(key::kVector, out);
   if (vector) {
     write_vector(*vector, precision, depth + 1, out);
@@ -136,8 +141,8 @@ void write_node(const Node& n, std::optional<VectorRef> vector, VectorPrecision 
   msgpack::encode_str(key::kUpdatedAt, out);
   msgpack::encode_int(n.updated_at, out);
   msgpack::encode_str(key::kActivation, out);
-  if (n.activation) {
-    write_activation(*n.activation, out);
+  if (t.activation) {
+    write_activation(*t.activation, out);
   } else {
     msgpack::encode_nil(out);
   }
@@ -145,35 +150,46 @@ void write_node(const Node& n, std::optional<VectorRef> vector, VectorPrecision 
     msgpack::encode_str(key::kRevision, out);
     msgpack::encode_uint(n.revision, out);
   }
-  if (n.memory_class) {
+  if (t.memory_class) {
     msgpack::encode_str(key::kMemoryClass, out);
-    msgpack::encode_str(memory_class_name(*n.memory_class), out);
+    msgpack::encode_str(memory_class_name(*t.memory_class), out);
   }
-  if (n.confidence) {
+  if (t.confidence) {
     msgpack::encode_str(key::kConfidence, out);
-    msgpack::encode_number(*n.confidence, out);
+    msgpack::encode_number(*t.confidence, out);
   }
-  if (n.source) {
+  if (t.source) {
     msgpack::encode_str(key::kSource, out);
-    msgpack::encode_str(*n.source, out);
+    msgpack::encode_str(*t.source, out);
   }
-  if (n.observed_at) {
+  if (t.observed_at) {
     msgpack::encode_str(key::kObservedAt, out);
-    msgpack::encode_int(*n.observed_at, out);
+    msgpack::encode_int(*t.observed_at, out);
   }
-  if (n.derived_from) {
+  if (t.derived_from) {
     msgpack::encode_str(key::kDerivedFrom, out);
-    write_strings(*n.derived_from, out);
+    write_strings(*t.derived_from, out);
   }
-  if (n.supersedes) {
+  if (t.supersedes) {
     msgpack::encode_str(key::kSupersedes, out);
-    msgpack::encode_str(*n.supersedes, out);
+    msgpack::encode_str(*t.supersedes, out);
   }
-  if (n.contradicts) {
+  if (t.contradicts) {
     msgpack::encode_str(key::kContradicts, out);
-    write_strings(*n.contradicts, out);
+    write_strings(*t.contradicts, out);
   }
 }
+
+NodeFields fields_of(const Node& n) {
+  return {n.id, n.type, &n.data, {}, n.inserted_at, n.updated_at, n.revision, &n};
+}
+
+void write_node(const Node& n, std::optional<VectorRef> vector, VectorPrecision precision, std::size_t depth,
+                Writer& out) {
+  write_node(fields_of(n), vector, precision, depth, out);
+}
+
+void write_data_object(const json::Object& data, Writer& out) { write_object(data, 1, out); }
 
 void write_edge(const Edge& e, std::size_t depth, Writer& out) {
   msgpack::encode_map_header(6 + (e.revision != 0), out);

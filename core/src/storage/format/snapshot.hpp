@@ -4,6 +4,7 @@
 // three lists is a two-element array [entry id, record].
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "error/error.hpp"
 #include "model/records.hpp"
+#include "storage/format/record_writer.hpp"
 #include "storage/format/vector_ref.hpp"
 #include "storage/msgpack/bytes.hpp"
 #include "storage/msgpack/msg.hpp"
@@ -29,6 +31,12 @@ inline constexpr std::int64_t kSnapshotVersion = 2;
 struct SnapshotNodeRef {
   std::string_view id;
   const Node* node = nullptr;
+  std::optional<VectorRef> vector;
+};
+// The same with the node's fields as the writer reads them, wherever they are held.
+struct SnapshotNodeFields {
+  std::string_view id;
+  NodeFields node;
   std::optional<VectorRef> vector;
 };
 struct SnapshotEdgeRef {
@@ -54,6 +62,9 @@ Result<Bytes> encode_snapshot_with_precision(std::span<const SnapshotNodeRef> no
                                              std::span<const SnapshotEdgeRef> edges,
                                              std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
                                              bool include_precision);
+Result<Bytes> encode_snapshot_fields(std::span<const SnapshotNodeFields> nodes, std::span<const SnapshotEdgeRef> edges,
+                                     std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
+                                     bool include_precision);
 
 // Reads a snapshot with the pull readers; when they refuse it, `snapshot_error` names why.
 Result<SnapshotData> decode_snapshot(std::span<const std::uint8_t> bytes);
@@ -65,6 +76,16 @@ msgpack::Msg snapshot_to_msg(std::span<const SnapshotNodeRef> nodes, std::span<c
 Result<SnapshotData> snapshot_from_msg(const msgpack::Msg& top);
 // The pull reader alone: none whenever the tree path would report an error.
 std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes);
+
+// The pull reader handing over each entry as it is read, in file order: the id and the record,
+// which the taker may move from. Gives the precision once the whole snapshot read, and none
+// exactly when `pull_snapshot` gives none, possibly after some entries were handed over.
+struct SnapshotTaker {
+  std::function<void(std::string&, Node&)> node;
+  std::function<void(std::string&, Edge&)> edge;
+  std::function<void(std::string&, std::vector<double>&)> vector;
+};
+std::optional<VectorPrecision> pull_snapshot_into(std::span<const std::uint8_t> bytes, const SnapshotTaker& taker);
 // The error the tree path reports for these bytes, or none when they read. Decodes no more than
 // one entry into a tree at a time, so naming the fault of a damaged file of any size costs no
 // more memory than reading it.

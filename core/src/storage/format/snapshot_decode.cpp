@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 
 #include "storage/format/integral.hpp"
 #include "storage/format/precision.hpp"
@@ -67,28 +68,23 @@ constexpr std::string_view kVectorShape = "vector entry must be [id, array]";
 
 // ---- pull ----
 
-// The fewest bytes a readable entry takes: [id, record], the record with only its required keys
-// and every text empty. Reserving no more entries than could follow keeps a claimed count from
-// costing far more memory than the file's size, records being much larger than their bytes.
-constexpr std::size_t kMinNodeEntryBytes = 36;  // "id", "type", "insertedAt", "updatedAt"
-constexpr std::size_t kMinEdgeEntryBytes = 40;  // "id", "source", "target", "type", "createdAt"
-constexpr std::size_t kMinVectorEntryBytes = 3;  // [id, []]
-
+// Each entry is read into one record that is handed over and then read into again, so that a
+// taker that keeps the records in a form of its own never holds a list of them.
 template <class T, class ReadRecord>
-bool pull_entries(pull::Cursor& c, std::size_t min_entry_bytes, std::vector<std::pair<std::string, T>>& out,
-                  ReadRecord read_record) {
+bool pull_entries(pull::Cursor& c, ReadRecord read_record, const std::function<void(std::string&, T&)>& take) {
   pull::Header list;
   if (!pull::header(c, list)) return false;
   if (list.kind != pull::Kind::Array) return msgpack::skip_body(c, list);
-  out.reserve(std::min(pull::reserve_bound(list.length, c), c.remaining() / min_entry_bytes));
   ++c.depth;
+  std::string name;
   for (std::uint64_t i = 0; i < list.length; ++i) {
     pull::Header entry, id;
     if (!pull::header(c, entry) || entry.kind != pull::Kind::Array || entry.length != 2) return false;
     ++c.depth;
     if (!pull::header(c, id) || id.kind != pull::Kind::Str) return false;
-    auto& [name, record] = out.emplace_back();
+    T record{};
     if (!read_text_body(c, id, name) || !read_record(c, record)) return false;
+    take(name, record);
     --c.depth;
   }
   --c.depth;
@@ -118,10 +114,22 @@ Result<SnapshotData> snapshot_from_msg(const Msg& top) {
 }
 
 std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes) {
+  SnapshotData data;
+  const SnapshotTaker taker{
+      [&](std::string& id, Node& n) { data.nodes.emplace_back(std::move(id), std::move(n)); },
+      [&](std::string& id, Edge& e) { data.edges.emplace_back(std::move(id), std::move(e)); },
+      [&](std::string& id, std::vector<double>& v) { data.vectors.emplace_back(std::move(id), std::move(v)); },
+  };
+  auto precision = pull_snapshot_into(bytes, taker);
+  if (!precision) return std::nullopt;
+  data.precision = *precision;
+  return data;
+}
+
+std::optional<VectorPrecision> pull_snapshot_into(std::span<const std::uint8_t> bytes, const SnapshotTaker& taker) {
   pull::Cursor c{bytes};
   pull::Header top;
   if (!pull::header(c, top) || top.kind != pull::Kind::Map) return std::nullopt;
-  SnapshotData data;
   std::optional<std::uint64_t> version;
   std::optional<VectorPrecision> precision;
   const bool ok = pull::for_each_first(c, top, kTopKeys, [&](int k, pull::Cursor& cc) {
@@ -133,9 +141,9 @@ std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes) {
         if (h.kind == pull::Kind::Float) version = version_of_double(h.number);
         return msgpack::skip_body(cc, h);
       }
-      case kTopNodes: return pull_entries(cc, kMinNodeEntryBytes, data.nodes, read_node);
-      case kTopEdges: return pull_entries(cc, kMinEdgeEntryBytes, data.edges, read_edge);
-      case kTopVectors: return pull_entries(cc, kMinVectorEntryBytes, data.vectors, pull_vector);
+      case kTopNodes: return pull_entries<Node>(cc, read_node, taker.node);
+      case kTopEdges: return pull_entries<Edge>(cc, read_edge, taker.edge);
+      case kTopVectors: return pull_entries<std::vector<double>>(cc, pull_vector, taker.vector);
       default: {  // kTopPrecision
         pull::Header h;
         if (!pull::header(cc, h)) return false;
@@ -148,13 +156,9 @@ std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes) {
     }
   });
   if (!ok || !version) return std::nullopt;
-  if (*version == static_cast<std::uint64_t>(kSnapshotVersion)) {
-    if (!precision) return std::nullopt;
-    data.precision = *precision;
-  } else if (*version != static_cast<std::uint64_t>(kSnapshotVersionWithoutPrecision)) {
-    return std::nullopt;
-  }
-  return data;
+  if (*version == static_cast<std::uint64_t>(kSnapshotVersion)) return precision;
+  if (*version == static_cast<std::uint64_t>(kSnapshotVersionWithoutPrecision)) return VectorPrecision::Float64;
+  return std::nullopt;
 }
 
 std::optional<TarnwickError> snapshot_error(std::span<const std::uint8_t> bytes) {

@@ -31,9 +31,10 @@ std::size_t vector_bytes(const VectorRef& v, VectorPrecision precision) {
 }
 
 // Top-level data values only: long texts there are what typical data is made of.
-std::size_t data_bytes(const json::Object& data) {
+std::size_t data_bytes(const NodeFields& node) {
+  if (!node.data) return node.packed_data.size();
   std::size_t total = 0;
-  for (const auto& kv : data) {
+  for (const auto& kv : *node.data) {
     const json::String* text = kv.value().if_string();
     total += 16 + kv.key().size() + (text ? text->size() : 16);
   }
@@ -41,11 +42,11 @@ std::size_t data_bytes(const json::Object& data) {
 }
 
 // Close to the final size for typical records, so the buffer rarely grows while writing.
-std::size_t estimate(std::span<const SnapshotNodeRef> nodes, std::span<const SnapshotEdgeRef> edges,
+std::size_t estimate(std::span<const SnapshotNodeFields> nodes, std::span<const SnapshotEdgeRef> edges,
                      std::span<const SnapshotVectorRef> vectors, VectorPrecision precision) {
   std::size_t total = 128;
   for (const auto& n : nodes) {
-    total += 160 + 2 * n.id.size() + n.node->type.size() + data_bytes(n.node->data);
+    total += 160 + 2 * n.id.size() + n.node.type.size() + data_bytes(n.node);
     if (n.vector) total += vector_bytes(*n.vector, precision);
   }
   for (const auto& e : edges)
@@ -60,6 +61,15 @@ Result<Bytes> encode_snapshot_with_precision(std::span<const SnapshotNodeRef> no
                                              std::span<const SnapshotEdgeRef> edges,
                                              std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
                                              bool include_precision) {
+  std::vector<SnapshotNodeFields> fields;
+  fields.reserve(nodes.size());
+  for (const auto& n : nodes) fields.push_back({n.id, fields_of(*n.node), n.vector});
+  return encode_snapshot_fields(fields, edges, vectors, precision, include_precision);
+}
+
+Result<Bytes> encode_snapshot_fields(std::span<const SnapshotNodeFields> nodes, std::span<const SnapshotEdgeRef> edges,
+                                     std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
+                                     bool include_precision) {
   Writer out(estimate(nodes, edges, vectors, precision));
   msgpack::encode_map_header(include_precision ? 5 : 4, out);
   msgpack::encode_str(snapshot_key::kVersion, out);
@@ -70,7 +80,7 @@ Result<Bytes> encode_snapshot_with_precision(std::span<const SnapshotNodeRef> no
   for (const auto& n : nodes) {
     msgpack::encode_array_header(2, out);
     msgpack::encode_str(n.id, out);
-    write_node(*n.node, n.vector, precision, kRecordDepth, out);
+    write_node(n.node, n.vector, precision, kRecordDepth, out);
   }
   msgpack::encode_str(snapshot_key::kEdges, out);
   msgpack::encode_array_header(edges.size(), out);

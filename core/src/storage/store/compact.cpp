@@ -9,11 +9,12 @@
 namespace tarnwick::store {
 
 Result<void> Store::write_snapshot() {
-  std::vector<format::SnapshotNodeRef> nodes;
+  std::vector<format::SnapshotNodeFields> nodes;
   nodes.reserve(nodes_.size());
   for (const auto& [id, node] : nodes_) {
     auto v = vectors_.find(id);
-    nodes.push_back({id, &node, v == vectors_.end() ? std::nullopt : std::optional(format::vector_ref(v->second))});
+    nodes.push_back(
+        {id, node.fields(id), v == vectors_.end() ? std::nullopt : std::optional(format::vector_ref(v->second))});
   }
   std::vector<format::SnapshotEdgeRef> edges;
   edges.reserve(edges_.size());
@@ -22,7 +23,7 @@ Result<void> Store::write_snapshot() {
   vectors.reserve(vectors_.size());
   for (const auto& [id, v] : vectors_) vectors.push_back({id, format::vector_ref(v)});
 
-  TARNWICK_TRY_ASSIGN(auto bytes, format::encode_snapshot_with_precision(nodes, edges, vectors, vector_precision_, true));
+  TARNWICK_TRY_ASSIGN(auto bytes, format::encode_snapshot_fields(nodes, edges, vectors, vector_precision_, true));
   if (auto r = storage_->write(kSnapshotFile, bytes); !r) {
     if (loaded_) mark_out_of_step(FailedWrite::Other);
     return r;

@@ -21,6 +21,8 @@ CompiledQuery::CompiledQuery(const NodeQuery& query) : query_(query) {
     ranges_.reserve(query.attribute_ranges->size());
     for (const auto& [path, bounds] : *query.attribute_ranges) ranges_.push_back({FieldPath(path), bounds});
   }
+  reads_data_ = query.order_by || !ranges_.empty() ||
+                std::ranges::any_of(equalities_, [](const Equality& e) { return !e.path.node_type; });
 }
 
 bool CompiledQuery::type_listed(std::string_view type) const {
@@ -29,18 +31,18 @@ bool CompiledQuery::type_listed(std::string_view type) const {
   return std::find(types.begin(), types.end(), type) != types.end();
 }
 
-bool CompiledQuery::equal_at(const Node& node, const Equality& test) {
+bool CompiledQuery::equal_at(std::string_view type, const json::Object& data, const Equality& test) {
   if (test.path.node_type) {
     const json::String* expected = test.expected->if_string();
-    return expected && std::string_view(*expected) == node.type;
+    return expected && std::string_view(*expected) == type;
   }
-  const json::Value* found = value_at_path(node.data, test.path.path);
+  const json::Value* found = value_at_path(data, test.path.path);
   return found ? json::equal(*found, *test.expected) : test.expected->is_null();
 }
 
-bool CompiledQuery::within(const Node& node, const Range& test) {
+bool CompiledQuery::within(const json::Object& data, const Range& test) {
   if (test.path.node_type) return false;  // a type is a string, never a number
-  const json::Value* found = value_at_path(node.data, test.path.path);
+  const json::Value* found = value_at_path(data, test.path.path);
   if (!found) return false;
   const std::optional<double> d = json::as_double(*found);
   if (!d) return false;
@@ -50,17 +52,17 @@ bool CompiledQuery::within(const Node& node, const Range& test) {
   return true;
 }
 
-bool CompiledQuery::matches(const Node& node) const {
-  if (query_.node_types && !type_listed(node.type)) return false;
+bool CompiledQuery::matches(std::string_view type, const json::Object& data) const {
+  if (query_.node_types && !type_listed(type)) return false;
   for (const Equality& test : equalities_)
-    if (!equal_at(node, test)) return false;
+    if (!equal_at(type, data, test)) return false;
   for (const Range& test : ranges_)
-    if (!within(node, test)) return false;
+    if (!within(data, test)) return false;
   return true;
 }
 
-double CompiledQuery::order_key(const Node& node) const {
-  const json::Value* v = node.data.if_contains(query_.order_by->field);
+double CompiledQuery::order_key(const json::Object& data) const {
+  const json::Value* v = data.if_contains(query_.order_by->field);
   return v ? json::finite_number(*v).value_or(0.0) : 0.0;
 }
 

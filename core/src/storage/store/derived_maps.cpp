@@ -38,7 +38,8 @@ std::optional<std::string> Store::secondary_key(const Node& node, const Secondar
 
 void Store::index_node(const Node& node) {
   unindex_node(node.id);
-  add_node_entries(node.id, node);
+  nodes_by_type_[node.type].insert(node.id);
+  if (entries_read_data(node.type)) add_data_entries(node.id, node);
 }
 
 void Store::unindex_node(std::string_view id) {
@@ -51,8 +52,21 @@ void Store::unindex_edge(std::string_view id) {
   if (auto it = edges_.find(id); it != edges_.end()) remove_edge_entries(it->first, it->second);
 }
 
-void Store::add_node_entries(const std::string& id, const Node& node) {
-  nodes_by_type_[node.type].insert(id);
+bool Store::entries_read_data(std::string_view type) const {
+  return !index_definitions_.empty() || node_types_.contains(type);
+}
+
+void Store::add_node_entries(const std::string& id, const StoredNode& node) {
+  nodes_by_type_[std::string(node.type())].insert(id);
+  if (entries_read_data(node.type())) add_data_entries(id, node.to_node(id));
+}
+
+void Store::remove_node_entries(const std::string& id, const StoredNode& node) {
+  if (entries_read_data(node.type())) remove_data_entries(id, node.to_node(id));
+  erase_from(nodes_by_type_, node.type(), id);
+}
+
+void Store::add_data_entries(const std::string& id, const Node& node) {
   for (const auto& [name, definition] : index_definitions_) {
     std::optional<std::string> key = secondary_key(node, definition);
     if (!key) continue;
@@ -63,7 +77,7 @@ void Store::add_node_entries(const std::string& id, const Node& node) {
   if (!validate_node_schema(node)) schema_violators_.insert(id);
 }
 
-void Store::remove_node_entries(const std::string& id, const Node& node) {
+void Store::remove_data_entries(const std::string& id, const Node& node) {
   for (const auto& [name, definition] : index_definitions_) {
     const std::optional<std::string> key = secondary_key(node, definition);
     if (!key) continue;
@@ -76,7 +90,6 @@ void Store::remove_node_entries(const std::string& id, const Node& node) {
       }
     }
   }
-  erase_from(nodes_by_type_, node.type, id);
   schema_violators_.erase(id);
 }
 

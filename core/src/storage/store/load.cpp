@@ -35,8 +35,12 @@ Result<void> Store::load_files() {
   TARNWICK_TRY_ASSIGN(auto schemas, storage_->read(kSchemasFile));
   if (schemas) TARNWICK_TRY(install_schemas(text_of(*schemas)));
 
-  TARNWICK_TRY_ASSIGN(auto snapshot, storage_->read(kSnapshotFile));
-  if (snapshot) TARNWICK_TRY(load_snapshot(*snapshot));
+  {
+    // The snapshot's bytes go as soon as they are decoded, before the log is read.
+    Bytes scratch;
+    TARNWICK_TRY_ASSIGN(auto snapshot, storage_->read_lent(kSnapshotFile, scratch));
+    if (snapshot) TARNWICK_TRY(load_snapshot(*snapshot));
+  }
 
   TARNWICK_TRY_ASSIGN(auto wal_bytes, storage_->read(kWalFile));
   if (wal_bytes && !wal_bytes->empty()) {
@@ -56,32 +60,53 @@ Result<void> Store::load_files() {
 }
 
 Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
-  TARNWICK_TRY_ASSIGN(auto data, format::decode_snapshot(bytes));
-  if (options_.vector_precision && *options_.vector_precision != data.precision)
+  // Entries are stored as they are read, into new maps installed only once the whole file has
+  // read. The last entry of an id wins. A node's own vector counts for the entry that survives,
+  // and only when the "vectors" list has none under its id; the node's entry id is the one it is
+  // stored under, whatever its own `id` field says.
+  TextMap<StoredNode> nodes;
+  TextMap<Edge> edges;
+  TextMap<std::vector<double>> listed;   // the "vectors" list
+  TextMap<std::vector<double>> carried;  // the vectors inside the surviving node entries
+  const format::SnapshotTaker taker{
+      [&](std::string& id, Node& node) {
+        if (node.vector)
+          carried.insert_or_assign(id, std::move(*node.vector));
+        else
+          carried.erase(id);
+        StoredNode stored(id, std::move(node));
+        nodes.insert_or_assign(std::move(id), std::move(stored));
+      },
+      [&](std::string& id, Edge& edge) { edges.insert_or_assign(std::move(id), std::move(edge)); },
+      [&](std::string& id, std::vector<double>& values) { listed.insert_or_assign(std::move(id), std::move(values)); },
+  };
+  std::optional<VectorPrecision> precision = format::pull_snapshot_into(bytes, taker);
+  if (!precision) {
+    // The fast reader refused the file: the full decoder names the fault, or, should the two
+    // ever disagree, gives the records, which it is the reference for.
+    TARNWICK_TRY_ASSIGN(auto data, format::decode_snapshot(bytes));
+    nodes.clear();
+    edges.clear();
+    listed.clear();
+    carried.clear();
+    for (auto& [id, node] : data.nodes) taker.node(id, node);
+    for (auto& [id, edge] : data.edges) taker.edge(id, edge);
+    for (auto& [id, values] : data.vectors) taker.vector(id, values);
+    precision = data.precision;
+  }
+  if (options_.vector_precision && *options_.vector_precision != *precision)
     return fail(err::InvalidArgument{std::string("store vector precision mismatch: uses ") +
-                                     std::string(precision_name(data.precision)) + ", requested " +
+                                     std::string(precision_name(*precision)) + ", requested " +
                                      std::string(precision_name(*options_.vector_precision)) +
                                      "; use offline precision migration"});
-  vector_precision_ = data.precision;
+  vector_precision_ = *precision;
   precision_known_ = true;
 
-  TextMap<Node> nodes;
-  nodes.reserve(data.nodes.size());
-  for (auto& [id, node] : data.nodes) nodes.insert_or_assign(std::move(id), std::move(node));
-  TextMap<Edge> edges;
-  edges.reserve(data.edges.size());
-  for (auto& [id, edge] : data.edges) edges.insert_or_assign(std::move(id), std::move(edge));
   TextMap<StoredVector> vectors;
-  vectors.reserve(data.vectors.size());
-  for (const auto& [id, values] : data.vectors)
-    vectors.insert_or_assign(id, StoredVector::make(values, vector_precision_));
-  // A vector listed on its own wins over the copy inside the node. The node's entry id is the
-  // one it is stored under, whatever its own `id` field says.
-  for (auto& [id, node] : nodes) {
-    if (!node.vector) continue;
-    if (!vectors.contains(id)) vectors.emplace(id, StoredVector::make(*node.vector, vector_precision_));
-    node.vector.reset();
-  }
+  vectors.reserve(listed.size() + carried.size());
+  for (const auto& [id, values] : listed) vectors.emplace(id, StoredVector::make(values, vector_precision_));
+  for (const auto& [id, values] : carried)
+    if (!vectors.contains(id)) vectors.emplace(id, StoredVector::make(values, vector_precision_));
   nodes_ = std::move(nodes);
   edges_ = std::move(edges);
   vectors_ = std::move(vectors);
@@ -119,7 +144,8 @@ void Store::apply_entry(format::WalEntry&& entry, bool keep_indexes) {
                      p.node.vector.reset();
                    }
                    std::string id = p.node.id;
-                   nodes_.insert_or_assign(std::move(id), std::move(p.node));
+                   StoredNode stored(id, std::move(p.node));
+                   nodes_.insert_or_assign(std::move(id), std::move(stored));
                  },
                  [&](WalEntry::DeleteNode& d) {
                    if (keep_indexes) unindex_node(d.id);

@@ -15,12 +15,12 @@ namespace tarnwick::store {
 
 namespace {
 
-using Entry = TextMap<Node>::value_type;
+using Entry = TextMap<StoredNode>::value_type;
 
 // Calls `visit` with each stored node among the candidates, in candidate order, until it
 // returns false. Unknown listed ids are skipped; a listed id repeated is visited again.
 template <class F>
-void for_each_candidate(const TextMap<Node>& nodes, const Candidates& c, F&& visit) {
+void for_each_candidate(const TextMap<StoredNode>& nodes, const Candidates& c, F&& visit) {
   const auto visit_id = [&](std::string_view id) {
     const auto it = nodes.find(id);
     return it == nodes.end() || visit(*it);
@@ -70,7 +70,13 @@ std::size_t matches_needed(const NodeQuery& q) {
   return *q.limit > kAll - offset ? kAll : static_cast<std::size_t>(offset + *q.limit);
 }
 
-std::vector<const Entry*> gather_matches(const TextMap<Node>& nodes, const Candidates& c,
+// Whether the stored node passes the query's tests; its data is opened only when a test reads it.
+bool admits(const CompiledQuery& compiled, const StoredNode& node) {
+  if (!compiled.reads_data()) return compiled.matches(node.type(), json::Object());
+  return compiled.matches(node.type(), node.data());
+}
+
+std::vector<const Entry*> gather_matches(const TextMap<StoredNode>& nodes, const Candidates& c,
                                          const CompiledQuery& compiled) {
   const std::size_t needed = matches_needed(compiled.query());
   std::vector<const Entry*> matches;
@@ -78,7 +84,7 @@ std::vector<const Entry*> gather_matches(const TextMap<Node>& nodes, const Candi
   // Only when every candidate matches is the count a good guess of the matches' number.
   if (c.all_match) matches.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(c.count, needed)));
   for_each_candidate(nodes, c, [&](const Entry& entry) {
-    if (c.all_match || compiled.matches(entry.second)) matches.push_back(&entry);
+    if (c.all_match || admits(compiled, entry.second)) matches.push_back(&entry);
     return matches.size() < needed;
   });
   return matches;
@@ -89,7 +95,7 @@ std::vector<const Entry*> gather_matches(const TextMap<Node>& nodes, const Candi
 void order_matches(std::vector<const Entry*>& matches, const CompiledQuery& compiled, std::size_t end) {
   std::vector<RankedRow> rows;
   rows.reserve(matches.size());
-  for (std::size_t i = 0; i < matches.size(); ++i) rows.push_back({compiled.order_key(matches[i]->second), i});
+  for (std::size_t i = 0; i < matches.size(); ++i) rows.push_back({compiled.order_key(matches[i]->second.data()), i});
   rank_prefix(rows, end, compiled.query().order_by->descending());
   std::vector<const Entry*> ordered;
   ordered.reserve(end);
@@ -99,8 +105,8 @@ void order_matches(std::vector<const Entry*>& matches, const CompiledQuery& comp
 
 }  // namespace
 
-Node Store::with_vector(std::string_view id, const Node& node) const {
-  Node copy = node;
+Node Store::with_vector(std::string_view id, const StoredNode& node) const {
+  Node copy = node.to_node(id);
   const auto v = vectors_.find(id);
   if (v == vectors_.end())
     copy.vector.reset();
@@ -141,7 +147,7 @@ Result<std::uint64_t> Store::count_nodes(const NodeQuery& query) {
   } else {
     const CompiledQuery compiled(query);
     for_each_candidate(nodes_, candidates, [&](const Entry& entry) {
-      count += compiled.matches(entry.second) ? 1 : 0;
+      count += admits(compiled, entry.second) ? 1 : 0;
       return true;
     });
   }

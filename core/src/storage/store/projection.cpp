@@ -2,7 +2,7 @@
 
 namespace tarnwick::store {
 
-Projection::Projection(const TextMap<Node>& nodes, const TextMap<Edge>& edges, const ChangeBatch& batch)
+Projection::Projection(const TextMap<StoredNode>& nodes, const TextMap<Edge>& edges, const ChangeBatch& batch)
     : nodes_(nodes), edges_(edges), batch_(batch) {
   for (const Node& n : batch.put_nodes) put_nodes_.insert_or_assign(n.id, &n);
   for (const Edge& e : batch.put_edges) put_edges_.insert_or_assign(e.id, &e);
@@ -23,8 +23,11 @@ std::span<const Edge* const> Projection::lookup(const EdgesByEnd& map, std::stri
 const Node* Projection::node(std::string_view id) const {
   if (auto it = put_nodes_.find(id); it != put_nodes_.end()) return it->second;
   if (deleted_nodes_.contains(id)) return nullptr;
+  auto built = built_nodes_.find(id);
+  if (built != built_nodes_.end()) return &built->second;
   auto it = nodes_.find(id);
-  return it == nodes_.end() ? nullptr : &it->second;
+  if (it == nodes_.end()) return nullptr;
+  return &built_nodes_.emplace(it->first, it->second.to_node(it->first)).first->second;
 }
 
 const Edge* Projection::edge(std::string_view id) const {

@@ -2,7 +2,8 @@
 // The graph as a batch would leave it, answered from the stored maps and the batch without
 // copying either: the batch's deletes remove ids, then its puts are written over them by id
 // (the last put of an id wins, and a put wins over a delete of the same id).
-// Borrows the maps and the batch: all three must outlive the projection and stay unchanged.
+// Borrows the maps and the batch: all three must outlive the projection and stay unchanged. A
+// stored node asked for is built once and kept by the projection.
 
 #include <span>
 #include <string_view>
@@ -10,12 +11,13 @@
 
 #include "model/records.hpp"
 #include "model/seeded_hash.hpp"
+#include "storage/store/stored_node.hpp"
 
 namespace tarnwick::store {
 
 class Projection {
  public:
-  Projection(const TextMap<Node>& nodes, const TextMap<Edge>& edges, const ChangeBatch& batch);
+  Projection(const TextMap<StoredNode>& nodes, const TextMap<Edge>& edges, const ChangeBatch& batch);
 
   // Null when the id names no node (no edge) after the batch.
   const Node* node(std::string_view id) const;
@@ -33,7 +35,7 @@ class Projection {
   std::span<const Edge* const> put_edges_into(std::string_view target) const { return lookup(by_target_, target); }
   const TextSet& deleted_node_ids() const { return deleted_nodes_; }
   const TextSet& deleted_edge_ids() const { return deleted_edges_; }
-  const TextMap<Node>& stored_nodes() const { return nodes_; }
+  const TextMap<StoredNode>& stored_nodes() const { return nodes_; }
   const TextMap<Edge>& stored_edges() const { return edges_; }
   const ChangeBatch& batch() const { return batch_; }
 
@@ -41,7 +43,8 @@ class Projection {
   using EdgesByEnd = TextMap<std::vector<const Edge*>>;
   static std::span<const Edge* const> lookup(const EdgesByEnd& map, std::string_view end);
 
-  const TextMap<Node>& nodes_;
+  const TextMap<StoredNode>& nodes_;
+  mutable TextMap<Node> built_nodes_;
   const TextMap<Edge>& edges_;
   const ChangeBatch& batch_;
   TextMap<const Node*> put_nodes_;

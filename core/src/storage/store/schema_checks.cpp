@@ -95,7 +95,7 @@ Result<void> Store::validate_edge_schema(const Edge& edge, const Projection& pro
 Result<void> Store::validate_schemas(const Projection& projected) const {
   for (const auto& entry : projected.put_nodes()) TARNWICK_TRY(validate_node_schema(*entry.second));
   for (const std::string& id : schema_violators_) {
-    if (!projected.node_touched(id)) TARNWICK_TRY(validate_node_schema(nodes_.find(id)->second));
+    if (!projected.node_touched(id)) TARNWICK_TRY(validate_node_schema(*projected.node(id)));
   }
   if (edge_types_.empty()) return {};
   for (const Edge& edge : projected.batch().put_edges) TARNWICK_TRY(validate_edge_schema(edge, projected));

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "error/error.hpp"
 #include "storage/msgpack/bytes.hpp"
@@ -43,6 +44,15 @@ class Storage {
   virtual ~Storage() = default;
   // None when no file of that name exists.
   virtual Result<std::optional<Bytes>> read(std::string_view name) = 0;
+  // The same bytes without a copy where the backend can lend them: they stay valid until the
+  // backend's next call or its end. A backend that cannot lend them reads them into `scratch`,
+  // which the caller owns, and the view is over that.
+  virtual Result<std::optional<std::span<const std::uint8_t>>> read_lent(std::string_view name, Bytes& scratch) {
+    TARNWICK_TRY_ASSIGN(auto bytes, read(name));
+    if (!bytes) return std::optional<std::span<const std::uint8_t>>();
+    scratch = std::move(*bytes);
+    return std::optional(std::span<const std::uint8_t>(scratch));
+  }
   virtual Result<void> write(std::string_view name, std::span<const std::uint8_t> bytes) = 0;
   virtual Result<void> append(std::string_view name, std::span<const std::uint8_t> bytes) = 0;
   // Afterwards `read` of the name gives none.

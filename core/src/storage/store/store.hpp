@@ -30,6 +30,7 @@
 #include "storage/store/options.hpp"
 #include "storage/store/schema_definitions.hpp"
 #include "storage/store/storage.hpp"
+#include "storage/store/stored_node.hpp"
 #include "storage/wal/wal.hpp"
 #include "vector/stored_vector.hpp"
 #include "vector/vector_precision.hpp"
@@ -117,8 +118,13 @@ class Store {
   void rebuild_indexes();
   // The work of the four above on the id a record is stored under, which a snapshot's entry may
   // give apart from the record's own `id`: the maps always follow the stored id.
-  void add_node_entries(const std::string& id, const Node& node);
-  void remove_node_entries(const std::string& id, const Node& node);
+  void add_node_entries(const std::string& id, const StoredNode& node);
+  void remove_node_entries(const std::string& id, const StoredNode& node);
+  // The entries read from more of a node than its type: secondary keys and schema breaches,
+  // which only the definitions of indexes and node schemas call for.
+  bool entries_read_data(std::string_view type) const;
+  void add_data_entries(const std::string& id, const Node& node);
+  void remove_data_entries(const std::string& id, const Node& node);
   void add_edge_entries(const std::string& id, const Edge& edge);
   void remove_edge_entries(const std::string& id, const Edge& edge);
 
@@ -167,8 +173,8 @@ class Store {
   std::optional<std::vector<const TextSet*>> type_only_ids(const NodeQuery& query) const;
   // The id sets of the distinct listed types that have nodes.
   std::vector<const TextSet*> type_sets(const std::vector<std::string>& types) const;
-  // A copy of a stored node with the vector stored under `id` attached.
-  Node with_vector(std::string_view id, const Node& node) const;
+  // The node stored under `id`, with the vector stored under `id` attached.
+  Node with_vector(std::string_view id, const StoredNode& node) const;
   // The edges listed under the given ids in one adjacency map, grouped in the ids' order.
   std::vector<Edge> edges_listed_under(const TextMap<TextSet>& adjacency, std::span<const std::string> ids,
                                        const std::optional<std::string>& edge_type) const;
@@ -206,7 +212,7 @@ class Store {
   // Fields, in the order of their meaning: options, the graph, definitions and derived maps, the
   // backend, the mutation-log counters, the precision and the two flags.
   StoreOptions options_;
-  TextMap<Node> nodes_;  // held without vectors; `vectors_` holds them under the node's id
+  TextMap<StoredNode> nodes_;  // `vectors_` holds their vectors under the node's id
   TextMap<Edge> edges_;
   TextMap<StoredVector> vectors_;  // an id here need not be a node's
   TextMap<TextSet> nodes_by_type_;

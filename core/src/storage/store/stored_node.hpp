@@ -1,0 +1,49 @@
+#pragma once
+// How the store holds a node between operations: the fields every node has, inline; the data
+// object as the MessagePack bytes a snapshot writes for it (a fraction of the heap a
+// `json::Object` takes, and copied as is into each snapshot); the activation and the optional
+// fields, which few nodes set, out of line. The id is the key it is stored under and the vector
+// lives in the store's vector map, so neither is kept here. A `Node` is built only at the
+// boundary: for a caller, or for a check that reads the data.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "json/json.hpp"
+#include "model/records.hpp"
+#include "storage/format/record_writer.hpp"
+
+namespace tarnwick::store {
+
+class StoredNode {
+ public:
+  // Keeps everything but the vector; the node's own id only when it is not `key`, the id it is
+  // stored under.
+  StoredNode(std::string_view key, Node&& node);
+
+  std::string_view type() const { return type_; }
+  json::Object data() const;
+  // The node as it was stored under `key`, without a vector.
+  Node to_node(std::string_view key) const;
+  // What the snapshot writer reads, borrowing this node and `key`.
+  format::NodeFields fields(std::string_view key) const;
+
+ private:
+  std::span<const std::uint8_t> packed_data() const { return {data_.get(), data_size_}; }
+
+  std::string type_;
+  std::unique_ptr<std::uint8_t[]> data_;  // none for an empty object
+  std::uint32_t data_size_ = 0;
+  bool own_id_ = false;  // the node's own id differs from its key and is kept in `tail_`
+  std::int64_t inserted_at_ = 0;
+  std::int64_t updated_at_ = 0;
+  std::uint64_t revision_ = 0;
+  // The activation and the optional fields after it, and the node's own id when `own_id_`; all
+  // else in it is left empty. None when the node has none of these.
+  std::unique_ptr<Node> tail_;
+};
+
+}  // namespace tarnwick::store
