@@ -72,7 +72,7 @@ void HnswIndex::insert_into_graph(std::uint32_t slot, std::uint32_t level) {
   // Linked by its stored values: in a float32 index, the rounded ones.
   SearchScratch& s = thread_scratch();
   arena_.to_f64(slot, s.inserted);
-  const PreparedQuery query(s.inserted, config_.distance);
+  const PreparedQuery query(s.inserted, arena_.norm(slot), config_.distance);
   const auto top = static_cast<std::int32_t>(level);
   std::uint32_t ep = entry_;
   for (std::int32_t lev = max_level_; lev > top; --lev) {
@@ -103,12 +103,14 @@ void HnswIndex::insert_into_graph(std::uint32_t slot, std::uint32_t level) {
 void HnswIndex::shrink_neighbors(SearchScratch& s, std::uint32_t owner, std::uint32_t lc, std::uint64_t limit) {
   LayerLinks& links = layer(lc);
   s.live.clear();
+  const bool all_stored = live_count_ == ids_.size();
   for (const std::uint32_t x : links.list(owner)) {
-    if (stored(x)) s.live.push_back(x);
+    if (all_stored || stored(x)) s.live.push_back(x);
   }
-  // Similarity is symmetric to the bit, so the owner serves as the query.
+  // Similarity is symmetric to the bit, so the owner serves as the query. Its stored norm is the
+  // same element-order sum that a fresh query would take.
   arena_.to_f64(owner, s.owner);
-  const PreparedQuery query(s.owner, config_.distance);
+  const PreparedQuery query(s.owner, arena_.norm(owner), config_.distance);
   s.live_distances.resize(s.live.size());
   distances(s, query, s.live, s.live_distances.data());
   s.pruned.resize(s.live.size());

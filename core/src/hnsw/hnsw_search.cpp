@@ -107,13 +107,13 @@ void HnswIndex::search_layer_slots(SearchScratch& s, const PreparedQuery& query,
     for (std::size_t k = 0; k < s.batch.size(); ++k) {
       const double d = s.batch_distances[k];
       if (s.results.size() < ef || d < s.results.front().distance) {
+        // A candidate may be expanded soon: its links are fetched while the others are weighed.
+        links->prefetch(s.batch[k]);
         heap_push(s.candidates, {s.batch[k], d}, nearest_on_top);
         heap_push(s.results, {s.batch[k], d}, furthest_on_top);
         if (s.results.size() > ef) heap_pop(s.results, furthest_on_top);
       }
     }
-    // The nearest candidate left is the next to expand: fetch its links while the loop turns.
-    if (!s.candidates.empty()) __builtin_prefetch(links->row_address(s.candidates.front().slot));
   }
   s.found.assign(s.results.begin(), s.results.end());
   stable_sort_by(s.found, [](const SlotDistance& a, const SlotDistance& b) { return a.distance < b.distance; });

@@ -36,10 +36,14 @@ class LayerLinks {
     if (row == kNoRow) return {};
     return {row_data(row), length(row)};
   }
-  // Address of the slot's row for prefetching; null when it has none.
-  const std::uint32_t* row_address(std::uint32_t slot) const {
-    const std::uint32_t row = row_of(slot);
-    return row == kNoRow ? nullptr : row_start(row);
+  // Asks the cache for the start of the slot's row (its length and first links). Rows by slot:
+  // without reading anything first, even for a slot that has no row.
+  void prefetch(std::uint32_t slot) const {
+    if (by_slot_) {
+      __builtin_prefetch(links_.data() + std::size_t{slot} * width());
+    } else if (const std::uint32_t row = row_of(slot); row != kNoRow) {
+      __builtin_prefetch(row_start(row));
+    }
   }
 
   void ensure_list(std::uint32_t slot);
@@ -66,7 +70,10 @@ class LayerLinks {
   std::size_t width() const { return stride_ + 1; }
   std::size_t row_count() const { return links_.size() / width(); }
   std::uint32_t row_of(std::uint32_t slot) const {
-    if (by_slot_) return slot < row_count() && links_[std::size_t{slot} * width()] != kNoList ? slot : kNoRow;
+    if (by_slot_) {
+      const std::size_t at = std::size_t{slot} * width();
+      return at < links_.size() && links_[at] != kNoList ? slot : kNoRow;
+    }
     return slot < row_of_.size() ? row_of_[slot] : kNoRow;
   }
   const std::uint32_t* row_start(std::uint32_t row) const { return links_.data() + std::size_t{row} * width(); }
