@@ -7,7 +7,6 @@
 // that id is added back.
 
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,6 +19,7 @@
 #include "hnsw/layer_links.hpp"
 #include "hnsw/search_heaps.hpp"
 #include "hnsw/slot_ids.hpp"
+#include "model/seeded_hash.hpp"
 #include "vector/scored_id.hpp"
 #include "vector/vector_arena.hpp"
 #include "vector/vector_precision.hpp"

@@ -74,12 +74,9 @@ void VectorArena::put(std::uint32_t slot, std::span<const double> values) {
 }
 
 std::vector<double> VectorArena::to_f64(std::uint32_t slot) const {
-  if (precision_ == VectorPrecision::Float32) {
-    const float* r = row<float>(slot);
-    return std::vector<double>(r, r + length_[slot]);
-  }
-  const double* r = row<double>(slot);
-  return std::vector<double>(r, r + length_[slot]);
+  std::vector<double> out;
+  to_f64(slot, out);
+  return out;
 }
 
 void VectorArena::to_f64(std::uint32_t slot, std::vector<double>& out) const {
