@@ -115,9 +115,9 @@ void HnswIndex::shrink_neighbors(SearchScratch& s, std::uint32_t owner, std::uin
   distances(s, query, s.live, s.live_distances.data());
   s.pruned.resize(s.live.size());
   for (std::size_t k = 0; k < s.live.size(); ++k) s.pruned[k] = {s.live[k], s.live_distances[k]};
-  stable_sort_by(s.pruned, [this](const SlotDistance& a, const SlotDistance& b) {
-    return compare_candidates(a, b, ids_) < 0;
-  });
+  stable_sort_by(
+      s.pruned, [this](const SlotDistance& a, const SlotDistance& b) { return compare_candidates(a, b, ids_) < 0; },
+      s.sorting);
   const std::size_t kept = static_cast<std::size_t>(std::min<std::uint64_t>(limit, s.pruned.size()));
   for (std::size_t k = 0; k < kept; ++k) s.live[k] = s.pruned[k].slot;
   s.live.resize(kept);

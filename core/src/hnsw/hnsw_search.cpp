@@ -116,7 +116,8 @@ void HnswIndex::search_layer_slots(SearchScratch& s, const PreparedQuery& query,
     }
   }
   s.found.assign(s.results.begin(), s.results.end());
-  stable_sort_by(s.found, [](const SlotDistance& a, const SlotDistance& b) { return a.distance < b.distance; });
+  stable_sort_by(
+      s.found, [](const SlotDistance& a, const SlotDistance& b) { return a.distance < b.distance; }, s.sorting);
   if (s.found.size() > ef) s.found.resize(static_cast<std::size_t>(ef));
 }
 

@@ -19,6 +19,7 @@ struct SearchScratch {
   std::vector<SlotDistance> candidates;
   std::vector<SlotDistance> results;
   std::vector<SlotDistance> found;  // the last layer search's answer, nearest first
+  std::vector<SlotDistance> sorting;  // the merge sort's other half
   std::vector<std::uint32_t> batch;
   std::vector<double> batch_distances;
   // Of an insertion: the new vector at float64.
