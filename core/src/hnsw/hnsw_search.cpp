@@ -8,13 +8,6 @@
 
 namespace tarnwick {
 
-namespace {
-
-// The first lines of each neighbour's row; the kernel fetches the rest of each batch ahead.
-constexpr std::size_t kPrefetchBytes = 256;
-
-}  // namespace
-
 SearchScratch& thread_scratch() {
   thread_local SearchScratch s;
   return s;
@@ -88,6 +81,10 @@ void HnswIndex::search_layer_slots(SearchScratch& s, const PreparedQuery& query,
   s.candidates.push_back(first);
   s.results.push_back(first);
   const LayerLinks* links = find_layer(lc);
+  // A neighbour's whole row (its norm and values) is asked for as soon as it is known unvisited,
+  // so that its lines arrive together instead of one at a time as the kernel reaches them.
+  const std::size_t value_bytes = arena_.precision() == VectorPrecision::Float32 ? sizeof(float) : sizeof(double);
+  const std::size_t row_bytes = sizeof(double) + query.values.size() * value_bytes;
   // Without removed ids every interned slot is stored and the check can be skipped.
   const bool all_stored = live_count_ == ids_.size();
   while (!s.candidates.empty() && links != nullptr) {
@@ -99,7 +96,7 @@ void HnswIndex::search_layer_slots(SearchScratch& s, const PreparedQuery& query,
     for (const std::uint32_t n : neighbours) {
       if ((all_stored || stored(n)) && s.visit(n)) {
         s.batch.push_back(n);
-        arena_.prefetch(n, kPrefetchBytes);
+        arena_.prefetch(n, row_bytes);
       }
     }
     s.batch_distances.resize(s.batch.size());
