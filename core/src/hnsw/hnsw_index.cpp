@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "hnsw/level_generator.hpp"
+#include "hnsw/search_scratch.hpp"
 #include "vector/batch_scoring.hpp"
 #include "vector/finite.hpp"
 #include "vector/stable_sort.hpp"
@@ -22,18 +23,12 @@ Result<HnswIndex> HnswIndex::new_with_precision(const HnswConfig& config, std::u
   return HnswIndex(config, level_seed, precision);
 }
 
-std::uint32_t HnswIndex::slot_of(std::string_view id) const {
-  const auto it = slot_of_.find(id);
-  return it == slot_of_.end() ? kNoSlot : it->second;
-}
-
 std::uint32_t HnswIndex::intern(std::string_view id) {
-  if (const std::uint32_t slot = slot_of(id); slot != kNoSlot) return slot;
-  const auto slot = static_cast<std::uint32_t>(ids_.size());
-  ids_.emplace_back(id);
-  stored_.push_back(0);
-  levels_.push_back(0);
-  slot_of_.emplace(std::string(id), slot);
+  const std::uint32_t slot = ids_.intern(id);
+  if (slot == stored_.size()) {
+    stored_.push_back(0);
+    levels_.push_back(0);
+  }
   return slot;
 }
 
@@ -41,7 +36,9 @@ LayerLinks& HnswIndex::layer(std::uint32_t lc) {
   while (layers_.size() <= lc) {
     const std::uint64_t kept = links_kept(static_cast<std::uint32_t>(layers_.size()));
     const std::uint64_t longest = kept == UINT64_MAX ? kept : kept + 1;
-    layers_.emplace_back(static_cast<std::size_t>(std::min<std::uint64_t>(longest, SIZE_MAX)));
+    // Every node is on layer 0; about one in m reaches each layer above.
+    layers_.emplace_back(static_cast<std::size_t>(std::min<std::uint64_t>(longest, SIZE_MAX)),
+                         layers_.empty() ? LayerLinks::Rows::BySlot : LayerLinks::Rows::Mapped);
   }
   return layers_[lc];
 }
@@ -73,14 +70,18 @@ Result<void> HnswIndex::add(std::string_view id, std::span<const double> values)
 
 void HnswIndex::insert_into_graph(std::uint32_t slot, std::uint32_t level) {
   // Linked by its stored values: in a float32 index, the rounded ones.
-  const std::vector<double> values = arena_.to_f64(slot);
-  const PreparedQuery query(values, config_.distance);
+  SearchScratch& s = thread_scratch();
+  arena_.to_f64(slot, s.inserted);
+  const PreparedQuery query(s.inserted, arena_.norm(slot), config_.distance);
   const auto top = static_cast<std::int32_t>(level);
   std::uint32_t ep = entry_;
-  for (std::int32_t lev = max_level_; lev > top; --lev) ep = greedy_search(query, ep, static_cast<std::uint32_t>(lev));
+  for (std::int32_t lev = max_level_; lev > top; --lev) {
+    ep = greedy_search(s, query, ep, static_cast<std::uint32_t>(lev));
+  }
   for (std::int32_t lc = std::min(max_level_, top); lc >= 0; --lc) {
     const auto layer_number = static_cast<std::uint32_t>(lc);
-    const std::vector<SlotDistance> nearest = search_layer_slots(query, ep, config_.ef_construction, layer_number);
+    search_layer_slots(s, query, ep, config_.ef_construction, layer_number);
+    const std::vector<SlotDistance>& nearest = s.found;
     const std::uint64_t keep = links_kept(layer_number);
     const std::size_t chosen = static_cast<std::size_t>(std::min<std::uint64_t>(keep, nearest.size()));
     LayerLinks& links = layer(layer_number);
@@ -88,8 +89,8 @@ void HnswIndex::insert_into_graph(std::uint32_t slot, std::uint32_t level) {
     for (std::size_t k = 0; k < chosen; ++k) links.append_unique(slot, nearest[k].slot);
     for (std::size_t k = 0; k < chosen; ++k) links.append_unique(nearest[k].slot, slot);
     for (std::size_t k = 0; k < chosen; ++k) {
-      const std::uint32_t s = nearest[k].slot;
-      if (links.list(s).size() > keep && stored(s)) shrink_neighbors(s, layer_number, keep);
+      const std::uint32_t n = nearest[k].slot;
+      if (links.list(n).size() > keep && stored(n)) shrink_neighbors(s, n, layer_number, keep);
     }
     ep = nearest.front().slot;
   }
@@ -99,26 +100,28 @@ void HnswIndex::insert_into_graph(std::uint32_t slot, std::uint32_t level) {
   }
 }
 
-void HnswIndex::shrink_neighbors(std::uint32_t owner, std::uint32_t lc, std::uint64_t limit) {
+void HnswIndex::shrink_neighbors(SearchScratch& s, std::uint32_t owner, std::uint32_t lc, std::uint64_t limit) {
   LayerLinks& links = layer(lc);
-  std::vector<std::uint32_t> live;
+  s.live.clear();
+  const bool all_stored = live_count_ == ids_.size();
   for (const std::uint32_t x : links.list(owner)) {
-    if (stored(x)) live.push_back(x);
+    if (all_stored || stored(x)) s.live.push_back(x);
   }
-  // Similarity is symmetric to the bit, so the owner serves as the query.
-  const std::vector<double> values = arena_.to_f64(owner);
-  const PreparedQuery query(values, config_.distance);
-  std::vector<double> d(live.size());
-  distances(query, live, d.data());
-  std::vector<SlotDistance> scored(live.size());
-  for (std::size_t k = 0; k < live.size(); ++k) scored[k] = {live[k], d[k]};
-  stable_sort_by(scored, [this](const SlotDistance& a, const SlotDistance& b) {
-    return compare_candidates(a, b, ids_) < 0;
-  });
-  const std::size_t kept = static_cast<std::size_t>(std::min<std::uint64_t>(limit, scored.size()));
-  for (std::size_t k = 0; k < kept; ++k) live[k] = scored[k].slot;
-  live.resize(kept);
-  links.assign(owner, live);
+  // Similarity is symmetric to the bit, so the owner serves as the query. Its stored norm is the
+  // same element-order sum that a fresh query would take.
+  arena_.to_f64(owner, s.owner);
+  const PreparedQuery query(s.owner, arena_.norm(owner), config_.distance);
+  s.live_distances.resize(s.live.size());
+  distances(s, query, s.live, s.live_distances.data());
+  s.pruned.resize(s.live.size());
+  for (std::size_t k = 0; k < s.live.size(); ++k) s.pruned[k] = {s.live[k], s.live_distances[k]};
+  stable_sort_by(
+      s.pruned, [this](const SlotDistance& a, const SlotDistance& b) { return compare_candidates(a, b, ids_) < 0; },
+      s.sorting);
+  const std::size_t kept = static_cast<std::size_t>(std::min<std::uint64_t>(limit, s.pruned.size()));
+  for (std::size_t k = 0; k < kept; ++k) s.live[k] = s.pruned[k].slot;
+  s.live.resize(kept);
+  links.assign(owner, s.live);
 }
 
 bool HnswIndex::has(std::string_view id) const { return stored(slot_of(id)); }
@@ -133,14 +136,14 @@ TextMap<std::vector<double>> HnswIndex::nodes() const {
   TextMap<std::vector<double>> out;
   out.reserve(live_count_);
   for (std::uint32_t slot = 0; slot < ids_.size(); ++slot) {
-    if (stored(slot)) out.emplace(ids_[slot], arena_.to_f64(slot));
+    if (stored(slot)) out.emplace(std::string(ids_[slot]), arena_.to_f64(slot));
   }
   return out;
 }
 
 std::optional<std::string> HnswIndex::entry_point() const {
   if (entry_ == kNoSlot) return std::nullopt;
-  return ids_[entry_];
+  return std::string(ids_[entry_]);
 }
 
 std::optional<std::uint32_t> HnswIndex::level_of(std::string_view id) const {
@@ -155,7 +158,7 @@ std::vector<std::string> HnswIndex::get_neighbors(std::string_view id, std::uint
   const LayerLinks* links = find_layer(layer_number);
   if (slot == kNoSlot || links == nullptr) return out;
   for (const std::uint32_t n : links->list(slot)) {
-    if (stored(n)) out.push_back(ids_[n]);
+    if (stored(n)) out.emplace_back(ids_[n]);
   }
   return out;
 }

@@ -7,7 +7,6 @@
 // that id is added back.
 
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,6 +18,7 @@
 #include "hnsw/hnsw_config.hpp"
 #include "hnsw/layer_links.hpp"
 #include "hnsw/search_heaps.hpp"
+#include "hnsw/slot_ids.hpp"
 #include "model/seeded_hash.hpp"
 #include "vector/scored_id.hpp"
 #include "vector/vector_arena.hpp"
@@ -27,6 +27,7 @@
 namespace tarnwick {
 
 struct PreparedQuery;
+struct SearchScratch;
 
 class HnswIndex {
  public:
@@ -70,29 +71,32 @@ class HnswIndex {
                                       std::uint32_t layer) const;
 
  private:
-  static constexpr std::uint32_t kNoSlot = std::numeric_limits<std::uint32_t>::max();
+  static constexpr std::uint32_t kNoSlot = SlotIds::kNoSlot;
   HnswIndex(const HnswConfig& config, std::uint32_t level_seed, VectorPrecision precision);
 
   bool stored(std::uint32_t slot) const { return slot < stored_.size() && stored_[slot] != 0; }
-  std::uint32_t slot_of(std::string_view id) const;
+  std::uint32_t slot_of(std::string_view id) const { return ids_.find(id); }
   std::uint32_t intern(std::string_view id);
   LayerLinks& layer(std::uint32_t lc);
   const LayerLinks* find_layer(std::uint32_t lc) const;
   std::uint64_t links_kept(std::uint32_t lc) const { return lc == 0 ? config_.mmax0 : config_.m; }
 
   void insert_into_graph(std::uint32_t slot, std::uint32_t level);
-  void shrink_neighbors(std::uint32_t owner, std::uint32_t lc, std::uint64_t limit);
+  void shrink_neighbors(SearchScratch& s, std::uint32_t owner, std::uint32_t lc, std::uint64_t limit);
   void unlink_node(std::uint32_t slot);
   // True when no layer offered a node and the fallback already set the top.
   bool elect_entry_point();
   void trim_top_layers();
 
-  std::uint32_t greedy_search(const PreparedQuery& query, std::uint32_t entry, std::uint32_t lc) const;
-  std::vector<SlotDistance> search_layer_slots(const PreparedQuery& query, std::uint32_t entry, std::uint64_t ef,
-                                         std::uint32_t lc) const;
+  std::uint32_t greedy_search(SearchScratch& s, const PreparedQuery& query, std::uint32_t entry,
+                              std::uint32_t lc) const;
+  // Leaves the nearest candidates, at most ef, nearest first, in s.found.
+  void search_layer_slots(SearchScratch& s, const PreparedQuery& query, std::uint32_t entry, std::uint64_t ef,
+                          std::uint32_t lc) const;
   // Distances (1 - similarity) of stored slots to the query; another length gives distance 1.
-  void distances(const PreparedQuery& query, std::span<const std::uint32_t> slots, double* out) const;
-  double distance(const PreparedQuery& query, std::uint32_t slot) const;
+  void distances(SearchScratch& s, const PreparedQuery& query, std::span<const std::uint32_t> slots,
+                 double* out) const;
+  double distance(SearchScratch& s, const PreparedQuery& query, std::uint32_t slot) const;
 
   HnswConfig config_;
   double level_mult_;
@@ -102,8 +106,7 @@ class HnswIndex {
   std::size_t live_count_ = 0;
 
   VectorArena arena_;
-  TextMap<std::uint32_t> slot_of_;
-  std::vector<std::string> ids_;       // by slot
+  SlotIds ids_;
   std::vector<std::uint8_t> stored_;   // by slot: 1 while the id is stored
   std::vector<std::uint32_t> levels_;  // by slot: top layer of a stored node
   std::vector<LayerLinks> layers_;     // by layer number

@@ -84,7 +84,7 @@ Result<void> HnswIndex::set_precision(VectorPrecision precision) {
       const double converted = precision == VectorPrecision::Float32 ? static_cast<double>(static_cast<float>(v)) : v;
       if (!std::isfinite(converted)) return fail(err::InvalidArgument{"vector must contain finite values"});
     }
-    snapshot.emplace_back(ids_[slot], std::move(values));
+    snapshot.emplace_back(std::string(ids_[slot]), std::move(values));
   }
   clear();
   arena_ = VectorArena(precision);
@@ -95,7 +95,6 @@ Result<void> HnswIndex::set_precision(VectorPrecision precision) {
 
 void HnswIndex::clear() {
   arena_.clear();
-  slot_of_ = TextMap<std::uint32_t>();
   ids_.clear();
   stored_.clear();
   levels_.clear();

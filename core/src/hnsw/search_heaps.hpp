@@ -6,9 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <utility>
 #include <vector>
+
+#include "hnsw/slot_ids.hpp"
 
 namespace tarnwick {
 
@@ -18,7 +19,7 @@ struct SlotDistance {
 };
 
 // -1, 0 or 1 as a is before, level with or after b in the candidate order.
-inline int compare_candidates(const SlotDistance& a, const SlotDistance& b, const std::vector<std::string>& ids) {
+inline int compare_candidates(const SlotDistance& a, const SlotDistance& b, const SlotIds& ids) {
   if (a.distance < b.distance) return -1;
   if (a.distance > b.distance) return 1;
   const int c = ids[a.slot].compare(ids[b.slot]);  // char_traits<char> compares bytes as unsigned
@@ -27,13 +28,13 @@ inline int compare_candidates(const SlotDistance& a, const SlotDistance& b, cons
 
 // The result heap keeps the furthest candidate on top.
 struct FurthestOnTop {
-  const std::vector<std::string>& ids;
+  const SlotIds& ids;
   bool operator()(const SlotDistance& a, const SlotDistance& b) const { return compare_candidates(a, b, ids) > 0; }
 };
 
 // The candidate heap keeps the nearest candidate on top.
 struct NearestOnTop {
-  const std::vector<std::string>& ids;
+  const SlotIds& ids;
   bool operator()(const SlotDistance& a, const SlotDistance& b) const { return compare_candidates(a, b, ids) < 0; }
 };
 

@@ -15,6 +15,9 @@ namespace tarnwick {
 struct PreparedQuery {
   PreparedQuery(std::span<const double> values, DistanceMetric metric)
       : values(values), norm(norm_of(values)), metric(metric) {}
+  // With the norm already known, e.g. a stored row's.
+  PreparedQuery(std::span<const double> values, double norm, DistanceMetric metric)
+      : values(values), norm(norm), metric(metric) {}
 
   std::span<const double> values;
   double norm;  // root of the element-order sum of squares

@@ -12,11 +12,12 @@
 
 namespace tarnwick {
 
+// `buffer` is working memory that a caller may keep from one sort to the next.
 template <class T, class Before>
-void stable_sort_by(std::vector<T>& items, Before before) {
+void stable_sort_by(std::vector<T>& items, Before before, std::vector<T>& buffer) {
   const std::size_t n = items.size();
   if (n < 2) return;
-  std::vector<T> buffer(n);
+  buffer.resize(n);
   for (std::size_t width = 1; width < n; width *= 2) {
     for (std::size_t lo = 0; lo < n; lo += 2 * width) {
       const std::size_t mid = std::min(lo + width, n);
@@ -34,6 +35,12 @@ void stable_sort_by(std::vector<T>& items, Before before) {
     }
     items.swap(buffer);
   }
+}
+
+template <class T, class Before>
+void stable_sort_by(std::vector<T>& items, Before before) {
+  std::vector<T> buffer;
+  stable_sort_by(items, before, buffer);
 }
 
 }  // namespace tarnwick

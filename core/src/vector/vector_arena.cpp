@@ -8,7 +8,6 @@ namespace {
 
 // Dead space is reclaimed once it outweighs the live rows, so moves cost amortised O(1).
 constexpr std::size_t kMinDeadToCompact = 4096;
-constexpr std::size_t kCacheLine = 64;
 
 template <class T>
 void write_row(T* out, std::span<const double> values) {
@@ -75,25 +74,19 @@ void VectorArena::put(std::uint32_t slot, std::span<const double> values) {
 }
 
 std::vector<double> VectorArena::to_f64(std::uint32_t slot) const {
-  if (precision_ == VectorPrecision::Float32) {
-    const float* r = row<float>(slot);
-    return std::vector<double>(r, r + length_[slot]);
-  }
-  const double* r = row<double>(slot);
-  return std::vector<double>(r, r + length_[slot]);
+  std::vector<double> out;
+  to_f64(slot, out);
+  return out;
 }
 
-void VectorArena::prefetch(std::uint32_t slot, std::size_t max_bytes) const {
-  const char* begin;
-  std::size_t bytes;
+void VectorArena::to_f64(std::uint32_t slot, std::vector<double>& out) const {
   if (precision_ == VectorPrecision::Float32) {
-    begin = reinterpret_cast<const char*>(data<float>() + start(slot));
-    bytes = (length_[slot] + kHeader<float>) * sizeof(float);
+    const float* r = row<float>(slot);
+    out.assign(r, r + length_[slot]);
   } else {
-    begin = reinterpret_cast<const char*>(data<double>() + start(slot));
-    bytes = (length_[slot] + kHeader<double>) * sizeof(double);
+    const double* r = row<double>(slot);
+    out.assign(r, r + length_[slot]);
   }
-  for (std::size_t at = 0; at < bytes && at < max_bytes; at += kCacheLine) __builtin_prefetch(begin + at);
 }
 
 void VectorArena::compact() {

@@ -41,6 +41,8 @@ class VectorArena {
     return length_counts_.size() == 1 && length_counts_.begin()->first == n;
   }
   std::vector<double> to_f64(std::uint32_t slot) const;
+  // The same into `out`, whose capacity a caller may keep from one row to the next.
+  void to_f64(std::uint32_t slot, std::vector<double>& out) const;
 
   // The slot's values.
   template <class T>
@@ -57,13 +59,20 @@ class VectorArena {
     }
     return n;
   }
-  // Asks the cache for the first bytes of a row (at most max_bytes, header included).
-  void prefetch(std::uint32_t slot, std::size_t max_bytes) const;
+  // Asks the cache for the first `bytes` from the start of a row, header included; they may run
+  // into the next row. Reads nothing of the row's own, so that it costs no miss itself.
+  void prefetch(std::uint32_t slot, std::size_t bytes) const {
+    const char* begin = precision_ == VectorPrecision::Float32
+                            ? reinterpret_cast<const char*>(data<float>() + start(slot))
+                            : reinterpret_cast<const char*>(data<double>() + start(slot));
+    for (std::size_t at = 0; at < bytes; at += kCacheLine) __builtin_prefetch(begin + at);
+  }
 
  private:
   // Header size in elements: one double.
   template <class T>
   static constexpr std::size_t kHeader = sizeof(double) / sizeof(T);
+  static constexpr std::size_t kCacheLine = 64;
 
   template <class T>
   const T* data() const {

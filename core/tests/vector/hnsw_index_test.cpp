@@ -237,9 +237,25 @@ TEST(HnswIndex, PrecisionChangeRebuildsOrFailsWhole) {
   EXPECT_EQ(narrow.precision(), VectorPrecision::Float32);
 }
 
-// Random additions, updates and removals (some of other lengths, some exact duplicates), checked
-// step by step against the literal reference: the same graph, the same entry point, the same hits
-// with the same scores.
+void check_queries(const HnswIndex& index, testing::ReferenceHnsw& ref, std::mt19937_64& rng, std::uint64_t ef,
+                   int rounds) {
+  for (int round = 0; round < rounds; ++round) {
+    const Vec q = testing::random_vector(rng, 4);
+    const auto got = index.query_with_ef_search(q, 6, ef, -1.0);
+    ASSERT_TRUE(got.has_value());
+    const auto want = ref.query(q, 6, ef, -1.0);
+    ASSERT_EQ(got->size(), want.size());
+    for (std::size_t k = 0; k < want.size(); ++k) {
+      EXPECT_EQ((*got)[k].id, want[k].first);
+      EXPECT_EQ((*got)[k].score, want[k].second);
+    }
+  }
+}
+
+// Random additions, updates, removals (some of other lengths, some exact duplicates, whose ties
+// the id bytes break, high bytes included), precision changes and queries, checked step by step
+// against the literal reference: the same graph, the same entry point, the same hits with the
+// same scores.
 void check_against_reference(HnswConfig config, std::uint32_t seed, bool float32, int id_pool, int steps) {
   const bool euclidean = config.distance == DistanceMetric::Euclidean;
   HnswIndex index = make(config, seed, float32 ? VectorPrecision::Float32 : VectorPrecision::Float64);
@@ -247,7 +263,8 @@ void check_against_reference(HnswConfig config, std::uint32_t seed, bool float32
   std::mt19937_64 rng(seed);
   std::vector<Vec> pool;
   for (int step = 0; step < steps; ++step) {
-    const std::string id = "id" + std::to_string(rng() % static_cast<std::uint64_t>(id_pool));
+    const auto n = rng() % static_cast<std::uint64_t>(id_pool);
+    const std::string id = (n % 3 == 0 ? "\xe9" : "id") + std::to_string(n);
     const auto op = rng() % 10;
     if (op < 2) {
       index.remove(id);
@@ -258,10 +275,12 @@ void check_against_reference(HnswConfig config, std::uint32_t seed, bool float32
       ASSERT_TRUE(index.add(id, v));
       ref.add(id, v);
     }
-    if (step == steps * 2 / 3) {
-      ASSERT_TRUE(index.set_precision(float32 ? VectorPrecision::Float64 : VectorPrecision::Float32));
-      ref.set_precision(!float32);
+    if (step % (steps / 3) == steps / 3 - 1) {
+      float32 = !float32;
+      ASSERT_TRUE(index.set_precision(float32 ? VectorPrecision::Float32 : VectorPrecision::Float64));
+      ref.set_precision(float32);
     }
+    if (step % 50 == 0) check_queries(index, ref, rng, config.ef_search, 1);
     ASSERT_EQ(index.len(), ref.vectors.size());
     ASSERT_EQ(index.entry_point(), ref.entry) << "step " << step;
     ASSERT_EQ(index.max_level(), ref.max_level) << "step " << step;
@@ -273,17 +292,7 @@ void check_against_reference(HnswConfig config, std::uint32_t seed, bool float32
       ASSERT_EQ(index.get_neighbors(id, lc), ref.neighbours(id, lc)) << id << " layer " << lc;
     }
   }
-  for (int round = 0; round < 20; ++round) {
-    const Vec q = testing::random_vector(rng, 4);
-    const auto got = index.query_with_ef_search(q, 6, config.ef_search, -1.0);
-    ASSERT_TRUE(got.has_value());
-    const auto want = ref.query(q, 6, config.ef_search, -1.0);
-    ASSERT_EQ(got->size(), want.size());
-    for (std::size_t k = 0; k < want.size(); ++k) {
-      EXPECT_EQ((*got)[k].id, want[k].first);
-      EXPECT_EQ((*got)[k].score, want[k].second);
-    }
-  }
+  check_queries(index, ref, rng, config.ef_search, 20);
 }
 
 TEST(HnswIndex, MatchesLiteralReference) {
@@ -293,6 +302,9 @@ TEST(HnswIndex, MatchesLiteralReference) {
       // Small lists that prune often, many levels.
       check_against_reference({.m = 3, .mmax0 = 5, .ef_construction = 12, .ef_search = 9, .distance = metric}, seed,
                               float32, 90, 300);
+      // Thousands of steps over a larger pool, with queries along the way.
+      check_against_reference({.m = 6, .mmax0 = 12, .ef_construction = 20, .ef_search = 16, .distance = metric},
+                              seed + 2, float32, 400, 3000);
       // Long lists, so that list storage has to grow.
       check_against_reference({.m = 12, .mmax0 = 24, .ef_construction = 30, .ef_search = 30, .distance = metric},
                               seed + 1, float32, 150, 200);

@@ -18,9 +18,12 @@ List as_list(const LayerLinks& links, std::uint32_t slot) {
 
 // Without a link cap (a huge m or mmax0) one node can collect links from every other, as happens
 // with many equal vectors. That one long list must not widen every other node's storage with it.
-TEST(LayerLinks, OneLongListDoesNotWidenEveryRow) {
+// Rows addressed by slot and rows mapped from slots must hold the same lists.
+class LayerLinksRows : public ::testing::TestWithParam<LayerLinks::Rows> {};
+
+TEST_P(LayerLinksRows, OneLongListDoesNotWidenEveryRow) {
   constexpr std::uint32_t kNodes = 3000;
-  LayerLinks links(std::numeric_limits<std::size_t>::max());
+  LayerLinks links(std::numeric_limits<std::size_t>::max(), GetParam());
   for (std::uint32_t slot = 0; slot < kNodes; ++slot) {
     links.append_unique(slot, (slot + 1) % kNodes);
     links.append_unique(0, slot);
@@ -50,6 +53,9 @@ TEST(LayerLinks, OneLongListDoesNotWidenEveryRow) {
   EXPECT_EQ(as_list(links, 2999), List{0});
   EXPECT_EQ(links.list_count(), std::size_t{kNodes});
 }
+
+INSTANTIATE_TEST_SUITE_P(BothLayouts, LayerLinksRows,
+                         ::testing::Values(LayerLinks::Rows::BySlot, LayerLinks::Rows::Mapped));
 
 }  // namespace
 }  // namespace tarnwick
