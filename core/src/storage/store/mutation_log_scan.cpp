@@ -79,12 +79,17 @@ Slot record_element(std::uint32_t index) {
   return static_cast<Slot>(static_cast<std::size_t>(Slot::operation_id) + index);
 }
 
+// Without an early exit or a flag of type bool, so that the loop runs in vector registers:
+// packed vectors are long, and a branch per digit would mispredict between digits and letters.
 bool all_hex(std::string_view s) {
+  unsigned char bad = 0;
   for (const char c : s) {
-    const bool digit = (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
-    if (!digit) return false;
+    const auto u = static_cast<unsigned char>(c);
+    const unsigned char digit = static_cast<unsigned char>(u - '0') < 10;
+    const unsigned char letter = static_cast<unsigned char>((u | 0x20) - 'a') < 6;
+    bad |= static_cast<unsigned char>(~(digit | letter) & 1);
   }
-  return true;
+  return bad == 0;
 }
 
 class ScanHandler : public json::detail::HandlerLimits {
@@ -116,8 +121,12 @@ class ScanHandler : public json::detail::HandlerLimits {
     key_.clear();
     return true;
   }
-  bool on_string_part(bj::string_view s, std::size_t, bj::error_code&) { return string_part(s), true; }
+  bool on_string_part(bj::string_view s, std::size_t, bj::error_code&) {
+    if (!ignoring()) string_part(s);
+    return true;
+  }
   bool on_string(bj::string_view s, std::size_t, bj::error_code&) {
+    if (ignoring()) return true;
     string_part(s);
     string_started_ = false;
     string_value();
@@ -166,6 +175,8 @@ class ScanHandler : public json::detail::HandlerLimits {
   };
 
   Frame& top() { return frames_[depth_ - 1]; }
+  // Inside a value nothing looks into: most values lie deep in payloads and metadata.
+  bool ignoring() const { return depth_ > 0 && frames_[depth_ - 1].role == Role::other; }
 
   Slot current() {
     if (depth_ == 0) return Slot::record;
@@ -208,6 +219,7 @@ class ScanHandler : public json::detail::HandlerLimits {
   void operations_fail() { fields_[field_number(Slot::operations)].ok = false; }
 
   void begin(bool object) {
+    if (ignoring()) return push(Role::other);
     const Slot slot = current();
     switch (slot) {
       case Slot::record:
@@ -304,6 +316,7 @@ class ScanHandler : public json::detail::HandlerLimits {
   }
 
   void scalar(Scalar kind) {
+    if (ignoring()) return;
     const Slot slot = current();
     const bool unsigned_ = kind == Scalar::small_unsigned || kind == Scalar::large_unsigned;
     switch (slot) {
