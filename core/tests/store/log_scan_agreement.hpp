@@ -3,7 +3,7 @@
 // content: each piece gets the same verdict and the same fields from `MutationLineScanner` as
 // from `read_mutation_line`; the whole log the same error text or the same pieces and torn tail
 // from `scan_mutation_log` as from `read_mutation_log`; and a store over it the same load
-// counters, latest sequence, page, count and trim result. Shared by the libFuzzer target and the
+// counters, latest sequence, page, count and trimmed file. Shared by the libFuzzer target and the
 // tests, so that every input the fuzzer once kept runs in every build.
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 
 #include "storage/store/mutation_log.hpp"
 #include "storage/store/store.hpp"
+#include "storage/store/vector_packing.hpp"
 #include "store/memory_storage.hpp"
 #include "store/store_test_access.hpp"
 
@@ -97,6 +98,22 @@ inline std::string store_disagreement(std::string_view content, const LogReading
     for (const store::MutationRecord& r : *all)
       if (r.sequence > after && page.size() + 1 < all->size()) page.push_back(r);
   if (!expect(s.mutation_log_page(after, all && !all->empty() ? all->size() - 1 : 1), page)) return "page";
+  if (all && !all->empty()) {
+    // A trim that drops the first record writes the others again.
+    std::string kept;
+    for (std::size_t i = 1; i < all->size(); ++i) {
+      (void)store::append_mutation_line(kept, (*all)[i], VectorPrecision::Float64, store::Packing::ExactOnly);
+      kept += '\n';
+    }
+    auto trimmed = std::make_shared<Disk>();
+    trimmed->put(std::string(store::kMutationLogFile), content);
+    store::StoreOptions options;
+    options.retention = store::MutationLogRetention{all->size() - 1, std::nullopt};
+    store::Store t(std::make_unique<MemoryStorage>(trimmed), options);
+    const auto& file = trimmed->files[std::string(store::kMutationLogFile)];
+    if (!t.trim_mutation_log() || std::string_view(reinterpret_cast<const char*>(file.data()), file.size()) != kept)
+      return "trim";
+  }
   const auto loaded = s.ensure_loaded();
   if (outcome_text(loaded) != full.outcome) return "load";
   if (!loaded) return {};
