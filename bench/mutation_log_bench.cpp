@@ -105,9 +105,7 @@ struct NullHandler : json::detail::HandlerLimits {
 
 // The number of lines that are one valid JSON value each.
 std::size_t validate_lines(std::string_view log) {
-  bj::parse_options options;
-  options.max_depth = json::kMaxParseDepth;
-  bj::basic_parser<NullHandler> parser(options);
+  bj::basic_parser<NullHandler> parser(json::detail::parse_options());
   std::size_t valid = 0;
   while (!log.empty()) {
     const std::size_t end = std::min(log.find('\n'), log.size());

@@ -373,12 +373,7 @@ class ScanHandler : public json::detail::HandlerLimits {
 }  // namespace
 
 struct MutationLineScanner::Parser {
-  static bj::parse_options options() {
-    bj::parse_options o;
-    o.max_depth = json::kMaxParseDepth;
-    return o;
-  }
-  bj::basic_parser<ScanHandler> parser{options()};
+  bj::basic_parser<ScanHandler> parser{json::detail::parse_options()};
 };
 
 MutationLineScanner::MutationLineScanner() : parser_(std::make_unique<Parser>()) {}
