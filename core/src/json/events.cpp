@@ -63,9 +63,7 @@ class EventHandler : public detail::HandlerLimits {
 }  // namespace
 
 EventStream parse_events(std::string_view text) {
-  bj::parse_options options;
-  options.max_depth = kMaxParseDepth;
-  bj::basic_parser<EventHandler> parser(options);
+  bj::basic_parser<EventHandler> parser(detail::parse_options());
   EventHandler& h = parser.handler();
   bj::error_code ec;
   auto failed = [&](std::size_t offset) {

@@ -60,9 +60,7 @@ class Handler : public detail::HandlerLimits {
 }  // namespace
 
 std::expected<Value, ParseError> parse(std::string_view text) {
-  bj::parse_options options;
-  options.max_depth = kMaxParseDepth;
-  bj::basic_parser<Handler> parser(options);
+  bj::basic_parser<Handler> parser(detail::parse_options());
   parser.handler().stack.reset();
   bj::error_code ec;
   const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);

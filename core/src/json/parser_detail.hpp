@@ -3,6 +3,7 @@
 // share: number events of Boost's basic_parser turned into JSON values, and the error texts.
 
 #include <boost/json/error.hpp>
+#include <boost/json/parse_options.hpp>
 #include <boost/json/string_view.hpp>
 
 #include <cstdint>
@@ -13,6 +14,13 @@
 #include "json/json.hpp"
 
 namespace tarnwick::json::detail {
+
+// The options every parse of JSON text runs with: standard JSON, nested at most kMaxParseDepth.
+inline boost::json::parse_options parse_options() {
+  boost::json::parse_options options;
+  options.max_depth = kMaxParseDepth;
+  return options;
+}
 
 // The size limits Boost's basic_parser asks of a handler: those of the value type.
 struct HandlerLimits {

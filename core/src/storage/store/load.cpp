@@ -182,15 +182,15 @@ void Store::apply_entry(format::WalEntry&& entry, bool keep_indexes) {
 }
 
 Result<void> Store::load_mutation_log() {
-  TARNWICK_TRY_ASSIGN(auto records, mutation_log());
-  last_sequence_ = records.empty() ? 0 : records.back().sequence;
+  std::optional<Bytes> content;
+  std::uint64_t last = 0;
   TextSet operations, transactions;
-  operations.reserve(records.size());
-  transactions.reserve(records.size());
-  for (auto& r : records) {
-    operations.insert(std::move(r.operation_id));
-    transactions.insert(std::move(r.transaction_id));
-  }
+  TARNWICK_TRY(scan_mutation_log_file(content, [&](std::string_view, const LineFacts& facts) {
+    last = facts.sequence;
+    operations.insert(facts.operation_id);
+    transactions.insert(facts.transaction_id);
+  }));
+  last_sequence_ = last;
   seen_operation_ids_ = std::move(operations);
   seen_transaction_ids_ = std::move(transactions);
   return {};

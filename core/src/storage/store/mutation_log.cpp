@@ -11,14 +11,26 @@ namespace tarnwick::store {
 
 namespace {
 
-std::vector<std::string_view> non_empty_pieces(std::string_view content) {
-  std::vector<std::string_view> pieces;
+// Reads every non-empty piece of the content with `read` (a Result<void> of the piece), in order.
+// Only the tail can be torn by a crash in the middle of an append: a last piece that fails is
+// dropped, any other failure fails the whole log.
+template <class Read>
+Result<void> read_pieces(std::string_view content, bool* tail_dropped, Read read) {
+  if (tail_dropped) *tail_dropped = false;
   while (!content.empty()) {
     const std::size_t end = std::min(content.find('\n'), content.size());
-    if (end > 0) pieces.push_back(content.substr(0, end));
+    const std::string_view piece = content.substr(0, end);
     content.remove_prefix(std::min(end + 1, content.size()));
+    if (piece.empty()) continue;
+    Result<void> r = read(piece);
+    if (r) continue;
+    if (content.find_first_not_of('\n') == std::string_view::npos) {
+      if (tail_dropped) *tail_dropped = true;
+      return {};
+    }
+    return fail(corrupt("mutation log: " + r.error().get_if<err::CorruptData>()->message));
   }
-  return pieces;
+  return {};
 }
 
 std::span<const std::uint8_t> as_bytes(std::string_view text) {
@@ -32,18 +44,17 @@ std::int64_t saturating_sub(std::int64_t a, std::int64_t b) {
   return b < 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
 }
 
-// The records a retention policy keeps: the newest `mutation_log_max_entries`, each at most
-// `mutation_log_max_age_ms` old at `now`.
-std::vector<const MutationRecord*> retained(const std::vector<MutationRecord>& records,
-                                            const MutationLogRetention& retention, std::int64_t now) {
-  const std::uint64_t total = records.size();
+// The positions of the records a retention policy keeps, given each record's timestamp: the
+// newest `mutation_log_max_entries`, each at most `mutation_log_max_age_ms` old at `now`.
+std::vector<std::size_t> retained(const std::vector<std::int64_t>& timestamps, const MutationLogRetention& retention,
+                                  std::int64_t now) {
+  const std::uint64_t total = timestamps.size();
   const std::uint64_t max_entries = retention.mutation_log_max_entries.value_or(total);
   const std::uint64_t first_kept = total > max_entries ? total - max_entries : 0;
-  std::vector<const MutationRecord*> kept;
+  std::vector<std::size_t> kept;
   for (std::uint64_t i = first_kept; i < total; ++i) {
-    const MutationRecord& r = records[i];
     const auto& max_age = retention.mutation_log_max_age_ms;
-    if (!max_age || saturating_sub(now, r.timestamp) <= *max_age) kept.push_back(&r);
+    if (!max_age || saturating_sub(now, timestamps[i]) <= *max_age) kept.push_back(i);
   }
   return kept;
 }
@@ -60,34 +71,55 @@ Result<MutationRecord> read_mutation_line(std::string_view line) {
 }
 
 Result<std::vector<MutationRecord>> read_mutation_log(std::string_view content, bool* tail_dropped) {
-  const std::vector<std::string_view> pieces = non_empty_pieces(content);
-  if (tail_dropped) *tail_dropped = false;
   std::vector<MutationRecord> records;
-  records.reserve(pieces.size());
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    auto record = read_mutation_line(pieces[i]);
-    if (record) {
-      records.push_back(std::move(*record));
-      continue;
-    }
-    // Only the tail can be torn by a crash in the middle of an append.
-    if (i + 1 == pieces.size()) {
-      if (tail_dropped) *tail_dropped = true;
-      break;
-    }
-    return fail(corrupt("mutation log: " + record.error().get_if<err::CorruptData>()->message));
-  }
+  TARNWICK_TRY(read_pieces(content, tail_dropped, [&](std::string_view piece) -> Result<void> {
+    TARNWICK_TRY_ASSIGN(MutationRecord record, read_mutation_line(piece));
+    records.push_back(std::move(record));
+    return {};
+  }));
   return records;
 }
 
-Result<std::vector<MutationRecord>> Store::mutation_log() {
+Result<void> scan_mutation_log(std::string_view content, const LineVisitor& each, bool* tail_dropped) {
+  MutationLineScanner scanner;
+  LineFacts read_in_full;
+  return read_pieces(content, tail_dropped, [&](std::string_view piece) -> Result<void> {
+    if (scanner.scan(piece)) {
+      each(piece, scanner.facts());
+      return {};
+    }
+    // The full reader has the last word: it names the fault, or reads what the scan refused.
+    TARNWICK_TRY_ASSIGN(MutationRecord record, read_mutation_line(piece));
+    read_in_full = {record.sequence, record.timestamp, std::move(record.operation_id),
+                    std::move(record.transaction_id)};
+    each(piece, read_in_full);
+    return {};
+  });
+}
+
+Result<void> Store::walk_mutation_log_file(std::optional<Bytes>& content, const LogWalk& walk) {
   if (closed_) return fail(err::Closed{});
-  TARNWICK_TRY_ASSIGN(const std::optional<Bytes> content, storage_->read(kMutationLogFile));
-  if (!content) return std::vector<MutationRecord>{};
+  TARNWICK_TRY_ASSIGN(content, storage_->read(kMutationLogFile));
+  if (!content) return {};
   bool tail_dropped = false;
-  auto records = read_mutation_log({reinterpret_cast<const char*>(content->data()), content->size()}, &tail_dropped);
+  auto r = walk({reinterpret_cast<const char*>(content->data()), content->size()}, &tail_dropped);
   // The next append must not land behind a piece that is no whole record.
   mutation_log_torn_ = tail_dropped || (!content->empty() && content->back() != '\n');
+  return r;
+}
+
+Result<void> Store::scan_mutation_log_file(std::optional<Bytes>& content, const LineVisitor& each) {
+  return walk_mutation_log_file(
+      content, [&](std::string_view text, bool* tail_dropped) { return scan_mutation_log(text, each, tail_dropped); });
+}
+
+Result<std::vector<MutationRecord>> Store::mutation_log() {
+  std::optional<Bytes> content;
+  std::vector<MutationRecord> records;
+  TARNWICK_TRY(walk_mutation_log_file(content, [&](std::string_view text, bool* tail_dropped) -> Result<void> {
+    TARNWICK_TRY_ASSIGN(records, read_mutation_log(text, tail_dropped));
+    return {};
+  }));
   return records;
 }
 
@@ -99,18 +131,33 @@ Result<std::vector<MutationRecord>> Store::mutation_log_since(std::uint64_t sequ
 Result<std::vector<MutationRecord>> Store::mutation_log_page(std::uint64_t sequence, std::uint64_t limit) {
   // An empty page needs no file, so it answers even on a closed store.
   if (limit == 0) return std::vector<MutationRecord>{};
-  TARNWICK_TRY_ASSIGN(std::vector<MutationRecord> records, mutation_log());
+  std::optional<Bytes> content;
+  std::vector<std::string_view> lines;
+  TARNWICK_TRY(scan_mutation_log_file(content, [&](std::string_view line, const LineFacts& facts) {
+    if (lines.size() < limit && facts.sequence > sequence) lines.push_back(line);
+  }));
+  // Records are built only for the lines returned, once every line is known to read.
   std::vector<MutationRecord> page;
-  for (MutationRecord& r : records) {
-    if (page.size() == limit) break;
-    if (r.sequence > sequence) page.push_back(std::move(r));
+  page.reserve(lines.size());
+  for (std::string_view line : lines) {
+    TARNWICK_TRY_ASSIGN(MutationRecord record, read_mutation_line(line));
+    page.push_back(std::move(record));
   }
   return page;
 }
 
 Result<std::uint64_t> Store::latest_mutation_sequence() {
-  TARNWICK_TRY_ASSIGN(const std::vector<MutationRecord> records, mutation_log());
-  return records.empty() ? 0 : records.back().sequence;
+  std::optional<Bytes> content;
+  std::uint64_t last = 0;
+  TARNWICK_TRY(scan_mutation_log_file(content, [&](std::string_view, const LineFacts& facts) { last = facts.sequence; }));
+  return last;
+}
+
+Result<std::uint64_t> Store::mutation_log_length() {
+  std::optional<Bytes> content;
+  std::uint64_t records = 0;
+  TARNWICK_TRY(scan_mutation_log_file(content, [&](std::string_view, const LineFacts&) { ++records; }));
+  return records;
 }
 
 Result<void> Store::trim_mutation_log() {
@@ -119,15 +166,22 @@ Result<void> Store::trim_mutation_log() {
   if (!retention.mutation_log_max_entries && !retention.mutation_log_max_age_ms) return {};
   if (closed_) return fail(err::Closed{});
   if (out_of_step_ != FailedWrite::None) TARNWICK_TRY(repair());
-  TARNWICK_TRY_ASSIGN(const std::vector<MutationRecord> records, mutation_log());
-  if (records.empty()) return {};
-  const std::vector<const MutationRecord*> kept = retained(records, retention, clock_());
-  if (kept.size() == records.size()) return {};
+  std::optional<Bytes> log;
+  std::vector<std::string_view> lines;
+  std::vector<std::int64_t> timestamps;
+  TARNWICK_TRY(scan_mutation_log_file(log, [&](std::string_view line, const LineFacts& facts) {
+    lines.push_back(line);
+    timestamps.push_back(facts.timestamp);
+  }));
+  if (lines.empty()) return {};
+  const std::vector<std::size_t> kept = retained(timestamps, retention, clock_());
+  if (kept.size() == lines.size()) return {};
   std::string content;
-  for (const MutationRecord* r : kept) {
+  for (std::size_t i : kept) {
+    TARNWICK_TRY_ASSIGN(const MutationRecord record, read_mutation_line(lines[i]));
     // Kept records come back unpacked and are packed again at today's precision, but only
     // where that loses nothing.
-    if (auto line = append_mutation_line(content, *r, vector_precision_, Packing::ExactOnly); !line)
+    if (auto line = append_mutation_line(content, record, vector_precision_, Packing::ExactOnly); !line)
       return fail(corrupt("mutation log: " + line.error().text()));
     content += '\n';
   }
@@ -144,8 +198,8 @@ Result<void> Store::rewrite_mutation_log(std::string_view content, bool sync) {
 
 Result<void> Store::replace_mutation_log(std::span<const MutationRecord> records) {
   TARNWICK_TRY(ensure_loaded());
-  TARNWICK_TRY_ASSIGN(const std::vector<MutationRecord> existing, mutation_log());
-  if (existing.size() >= 2)
+  TARNWICK_TRY_ASSIGN(const std::uint64_t existing, mutation_log_length());
+  if (existing >= 2)
     return fail(err::InvalidArgument{"mutation history replacement is only allowed on a fresh migration destination"});
   for (std::size_t i = 1; i < records.size(); ++i)
     if (records[i].sequence <= records[i - 1].sequence)

@@ -9,10 +9,12 @@
 // the tail can be torn: a last non-empty piece that cannot be read is dropped without an error,
 // while a fault in any earlier piece (a piece of blanks included) makes the whole log unreadable.
 
+#include <functional>
 #include <string_view>
 #include <vector>
 
 #include "error/error.hpp"
+#include "storage/store/mutation_log_scan.hpp"
 #include "storage/store/mutation_record.hpp"
 
 namespace tarnwick::store {
@@ -28,5 +30,13 @@ Result<MutationRecord> read_mutation_line(std::string_view line);
 // gives; the last non-empty piece is dropped when it cannot be read, and `tail_dropped` (when
 // given) says whether it was.
 Result<std::vector<MutationRecord>> read_mutation_log(std::string_view content, bool* tail_dropped = nullptr);
+
+// Is given each record's line and what the readers keep of it.
+using LineVisitor = std::function<void(std::string_view line, const LineFacts& facts)>;
+
+// The same walk as `read_mutation_log`, with the same faults, building no record: each piece is
+// checked by a `MutationLineScanner`, and only a piece it refuses is read again in full, for the
+// fault's text. `each` sees the pieces that read, in file order, including those before a fault.
+Result<void> scan_mutation_log(std::string_view content, const LineVisitor& each, bool* tail_dropped = nullptr);
 
 }  // namespace tarnwick::store

@@ -26,6 +26,7 @@
 #include "model/seeded_hash.hpp"
 #include "storage/store/clock.hpp"
 #include "storage/store/index_definition.hpp"
+#include "storage/store/mutation_log.hpp"
 #include "storage/store/mutation_record.hpp"
 #include "storage/store/options.hpp"
 #include "storage/store/schema_definitions.hpp"
@@ -79,6 +80,8 @@ class Store {
   Result<std::vector<MutationRecord>> mutation_log_since(std::uint64_t sequence);
   Result<std::vector<MutationRecord>> mutation_log_page(std::uint64_t sequence, std::uint64_t limit);
   Result<std::uint64_t> latest_mutation_sequence();
+  // The number of records the log reads as, as `mutation_log().size()` but building none.
+  Result<std::uint64_t> mutation_log_length();
   Result<void> trim_mutation_log();
   Result<void> replace_mutation_log(std::span<const MutationRecord> records);
 
@@ -161,6 +164,13 @@ class Store {
   // Replaces "mutations.jsonl" with whole lines; a failure may have changed it, so the store
   // goes out of step until repaired.
   Result<void> rewrite_mutation_log(std::string_view content, bool sync);
+  // Reads "mutations.jsonl" into `content` (none when absent) and walks its text with `walk`,
+  // noting whether the file ends in a torn piece. Fails with Closed on a closed store, with the
+  // backend's error, or as the walk fails.
+  using LogWalk = std::function<Result<void>(std::string_view text, bool* tail_dropped)>;
+  Result<void> walk_mutation_log_file(std::optional<Bytes>& content, const LogWalk& walk);
+  // The walk that builds no record (`scan_mutation_log`); `line` views point into `content`.
+  Result<void> scan_mutation_log_file(std::optional<Bytes>& content, const LineVisitor& each);
 
   // ---- Node query helpers (candidates.cpp, node_query.cpp, edge_lookup.cpp).
   // The query's candidates by the first rule that applies; builds no id list.
