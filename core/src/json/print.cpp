@@ -1,7 +1,6 @@
-#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <cstring>
 
 #include "json/json.hpp"
 
@@ -12,54 +11,55 @@ void print_double(std::string& out, double d) {
     out += "null";
     return;
   }
-  // Shortest round-trip digits, laid out positionally for 1e-5 <= |d| < 1e16 and as d.ddde[-]N
-  // otherwise. Comparing with the two bounds as doubles decides exactly as the decimal exponent
-  // of the shortest digits would: no double below a bound has shortest digits at or above it.
-  // No allocation: a float64 vector prints hundreds of these per record.
-  char buf[40];
-  const double magnitude = std::fabs(d);
-  if (magnitude == 0.0 || (magnitude >= 1e-5 && magnitude < 1e16)) {
-    const auto fixed = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed);
-    out.append(buf, fixed.ptr);
-    if (std::find(buf, fixed.ptr, '.') == fixed.ptr) out += ".0";
-    return;
-  }
-  const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
-  std::string_view sci(buf, r.ptr);
-  if (sci.front() == '-') {
-    out += '-';
-    sci.remove_prefix(1);
-  }
-  const std::size_t e = sci.find('e');
-  char digit_buf[24];
+  // The shortest round-trip digits come from to_chars as d.ddde±XX; they are laid out
+  // positionally for exponents -5 to 15 (an integral value keeps ".0") and as d.ddde[-]N beyond.
+  // One to_chars call and one append: a float64 vector prints hundreds of these per record.
+  char sci[32];
+  const char* const sci_end = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific).ptr;
+  char text[48];
+  char* t = text;
+  const char* s = sci;
+  if (*s == '-') *t++ = *s++;
+  char digits[20];
   int n = 0;
-  for (char c : sci.substr(0, e))
-    if (c != '.') digit_buf[n++] = c;
-  const std::string_view digits(digit_buf, static_cast<std::size_t>(n));
-  std::string_view exp_text = sci.substr(e + 1);
-  if (exp_text.front() == '+') exp_text.remove_prefix(1);
+  digits[n++] = *s++;
+  if (*s == '.')
+    for (++s; *s != 'e'; ++s) digits[n++] = *s;
+  const bool negative_exp = s[1] == '-';
   int exp = 0;
-  std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exp);
+  for (s += 2; s != sci_end; ++s) exp = exp * 10 + (*s - '0');
+  if (negative_exp) exp = -exp;
 
+  const auto put = [&t](const char* from, int count) {
+    std::memcpy(t, from, static_cast<std::size_t>(count));
+    t += count;
+  };
+  const auto zeros = [&t](int count) {
+    std::memset(t, '0', static_cast<std::size_t>(count));
+    t += count;
+  };
   if (exp < -5 || exp >= 16) {
-    out += digits[0];
-    if (n > 1) (out += '.').append(digits.substr(1));
-    out += 'e';
-    char exp_buf[8];
-    out.append(exp_buf, std::to_chars(exp_buf, exp_buf + sizeof exp_buf, exp).ptr);
+    *t++ = digits[0];
+    if (n > 1) {
+      *t++ = '.';
+      put(digits + 1, n - 1);
+    }
+    *t++ = 'e';
+    t = std::to_chars(t, text + sizeof text, exp).ptr;
   } else if (exp < 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-exp - 1), '0');
-    out += digits;
+    put("0.", 2);
+    zeros(-exp - 1);
+    put(digits, n);
   } else if (n <= exp + 1) {
-    out += digits;
-    out.append(static_cast<std::size_t>(exp + 1 - n), '0');
-    out += ".0";
+    put(digits, n);
+    zeros(exp + 1 - n);
+    put(".0", 2);
   } else {
-    out.append(digits.substr(0, static_cast<std::size_t>(exp + 1)));
-    out += '.';
-    out.append(digits.substr(static_cast<std::size_t>(exp + 1)));
+    put(digits, exp + 1);
+    *t++ = '.';
+    put(digits + exp + 1, n - exp - 1);
   }
+  out.append(text, t);
 }
 
 void print_string(std::string& out, std::string_view s) {

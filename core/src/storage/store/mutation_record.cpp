@@ -126,7 +126,7 @@ bool operator==(const MutationRecord& a, const MutationRecord& b) {
          a.base_revision == b.base_revision && same_metadata;
 }
 
-Result<void> write_record(std::string& out, const MutationRecord& record, VectorWriter write_vector) {
+void write_record_head(std::string& out, const MutationRecord& record) {
   out += "{\"operationId\":";
   json::print_string(out, record.operation_id);
   out += ",\"sequence\":";
@@ -134,19 +134,9 @@ Result<void> write_record(std::string& out, const MutationRecord& record, Vector
   out += ",\"transactionId\":";
   json::print_string(out, record.transaction_id);
   out += ",\"timestamp\":";
-  write_integer(out, record.timestamp);
-  out += ",\"operations\":[";
-  bool first = true;
-  for (const MutationOperation& op : record.operations) {
-    if (!first) out += ',';
-    first = false;
-    out += "{\"operationType\":";
-    json::print_string(out, op.operation_type);
-    out += ",\"payload\":";
-    TARNWICK_TRY(write_payload(out, op, write_vector));
-    out += '}';
-  }
-  out += ']';
+}
+
+void write_record_tail(std::string& out, const MutationRecord& record) {
   if (record.actor) {
     out += ",\"actor\":";
     json::print_string(out, *record.actor);
@@ -160,6 +150,24 @@ Result<void> write_record(std::string& out, const MutationRecord& record, Vector
     json::print(out, *m);
   }
   out += '}';
+}
+
+Result<void> write_record(std::string& out, const MutationRecord& record, VectorWriter write_vector) {
+  write_record_head(out, record);
+  write_integer(out, record.timestamp);
+  out += ",\"operations\":[";
+  bool first = true;
+  for (const MutationOperation& op : record.operations) {
+    if (!first) out += ',';
+    first = false;
+    out += "{\"operationType\":";
+    json::print_string(out, op.operation_type);
+    out += ",\"payload\":";
+    TARNWICK_TRY(write_payload(out, op, write_vector));
+    out += '}';
+  }
+  out += ']';
+  write_record_tail(out, record);
   return {};
 }
 
