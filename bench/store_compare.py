@@ -179,14 +179,17 @@ def summary(result):
     return sorted(r["id"] for r in result)
 
 
-def timed(run, repeat):
-    """The median time of one call: the machine's other work shows in the mean, not here."""
-    times = []
+def timed(systems, run, repeat):
+    """Each system's median time of one call. The systems take turns call by call, the first
+    one alternating, so that the machine's other work weighs on both alike."""
+    times = [[] for _ in systems]
     for i in range(repeat):
-        start = time.perf_counter()
-        run(i)
-        times.append(time.perf_counter() - start)
-    return sorted(times)[len(times) // 2]
+        order = list(enumerate(systems))
+        for k, s in order if i % 2 == 0 else reversed(order):
+            start = time.perf_counter()
+            run(s, i)
+            times[k].append(time.perf_counter() - start)
+    return [sorted(t)[len(t) // 2] for t in times]
 
 
 def report(label, seconds):
@@ -256,12 +259,12 @@ def compare(args, precision):
     for _ in range(max(1, args.nodes // 10_000)):
         nodes = data.nodes(10_000)
         edges = Data.edges(nodes)
-        big.append([timed(lambda i: s.apply(nodes, edges), 1) for s in systems])
+        big.append(timed(systems, lambda s, i: s.apply(nodes, edges), 1))
     report("apply, batch of 10,000 nodes", [sum(t) / len(big) for t in zip(*big)])
     for size, repeat in ((100, 60), (1, 200)):
         batches = [(n, Data.edges(n)) for n in (data.nodes(size) for _ in range(repeat))]
         report(f"apply, batch of {size} node{'s' if size > 1 else ''}",
-               [timed(lambda i: s.apply(*batches[i]), repeat) for s in systems])
+               timed(systems, lambda s, i: s.apply(*batches[i]), repeat))
     if args.writes_only:
         for s in systems:
             s.close()
@@ -271,8 +274,8 @@ def compare(args, precision):
     def reopen(s):
         s.open()
         s.first_read()
-    report("close", [timed(lambda i: s.close(), 1) for s in systems])
-    report(f"reopen + first get_node ({data.next_id} nodes)", [timed(lambda i: reopen(s), 1) for s in systems])
+    report("close", timed(systems, lambda s, i: s.close(), 1))
+    report(f"reopen + first get_node ({data.next_id} nodes)", timed(systems, lambda s, i: reopen(s), 1))
 
     rng = random.Random(7)
     ids = [f"node-{rng.randrange(data.next_id)}" for _ in range(1000)]
@@ -287,7 +290,7 @@ def compare(args, precision):
     for label, run, repeat in checks:
         first, second = (summary(run(s, 0)) for s in systems)
         assert first == second, (label, first, second)
-        report(label, [timed(lambda i: run(s, i), repeat) for s in systems])
+        report(label, timed(systems, run, repeat))
     for s in systems:
         s.close()
     shutil.rmtree(work)

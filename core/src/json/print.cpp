@@ -11,24 +11,21 @@ void print_double(std::string& out, double d) {
     out += "null";
     return;
   }
-  // The shortest round-trip digits come from to_chars as d.ddde±XX; they are laid out
-  // positionally for exponents -5 to 15 (an integral value keeps ".0") and as d.ddde[-]N beyond.
-  // One to_chars call and one append: a float64 vector prints hundreds of these per record.
+  // The shortest round-trip digits come from to_chars as d[.ddd]e±XX[X]; they are laid out
+  // positionally for exponents -5 to 15 (an integral value keeps ".0") and as d[.ddd]e[-]N
+  // beyond. Read in place, one append: a float64 vector prints hundreds of these per record.
   char sci[32];
   const char* const sci_end = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific).ptr;
   char text[48];
   char* t = text;
-  const char* s = sci;
-  if (*s == '-') *t++ = *s++;
-  char digits[20];
-  int n = 0;
-  digits[n++] = *s++;
-  if (*s == '.')
-    for (++s; *s != 'e'; ++s) digits[n++] = *s;
-  const bool negative_exp = s[1] == '-';
+  const char* lead = sci;
+  if (*lead == '-') *t++ = *lead++;
+  const char* e = sci_end[-4] == 'e' ? sci_end - 4 : sci_end - 5;
+  const char* const fraction = lead + 2;
+  const int n = e > lead + 1 ? static_cast<int>(e - fraction) : 0;  // digits after the first
   int exp = 0;
-  for (s += 2; s != sci_end; ++s) exp = exp * 10 + (*s - '0');
-  if (negative_exp) exp = -exp;
+  for (const char* x = e + 2; x != sci_end; ++x) exp = exp * 10 + (*x - '0');
+  if (e[1] == '-') exp = -exp;
 
   const auto put = [&t](const char* from, int count) {
     std::memcpy(t, from, static_cast<std::size_t>(count));
@@ -39,25 +36,28 @@ void print_double(std::string& out, double d) {
     t += count;
   };
   if (exp < -5 || exp >= 16) {
-    *t++ = digits[0];
-    if (n > 1) {
+    *t++ = *lead;
+    if (n > 0) {
       *t++ = '.';
-      put(digits + 1, n - 1);
+      put(fraction, n);
     }
     *t++ = 'e';
     t = std::to_chars(t, text + sizeof text, exp).ptr;
   } else if (exp < 0) {
     put("0.", 2);
     zeros(-exp - 1);
-    put(digits, n);
-  } else if (n <= exp + 1) {
-    put(digits, n);
-    zeros(exp + 1 - n);
+    *t++ = *lead;
+    put(fraction, n);
+  } else if (n <= exp) {
+    *t++ = *lead;
+    put(fraction, n);
+    zeros(exp - n);
     put(".0", 2);
   } else {
-    put(digits, exp + 1);
+    *t++ = *lead;
+    put(fraction, exp);
     *t++ = '.';
-    put(digits + exp + 1, n - exp - 1);
+    put(fraction + exp, n - exp);
   }
   out.append(text, t);
 }
