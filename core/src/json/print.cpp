@@ -14,9 +14,10 @@ void print_double(std::string& out, double d) {
   // The shortest round-trip digits come from to_chars as d[.ddd]e±XX[X]; they are laid out
   // positionally for exponents -5 to 15 (an integral value keeps ".0") and as d[.ddd]e[-]N
   // beyond. Read in place, one append: a float64 vector prints hundreds of these per record.
-  char sci[32];
+  // Both buffers leave room for the fixed 16-byte copies below, which move at most 16 digits.
+  char sci[64];
   const char* const sci_end = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific).ptr;
-  char text[48];
+  char text[64];
   char* t = text;
   const char* lead = sci;
   if (*lead == '-') *t++ = *lead++;
@@ -27,12 +28,14 @@ void print_double(std::string& out, double d) {
   for (const char* x = e + 2; x != sci_end; ++x) exp = exp * 10 + (*x - '0');
   if (e[1] == '-') exp = -exp;
 
+  // Copies of a fixed size compile to a few moves; the bytes beyond `count` are overwritten next
+  // or never read.
   const auto put = [&t](const char* from, int count) {
-    std::memcpy(t, from, static_cast<std::size_t>(count));
+    std::memcpy(t, from, 16);
     t += count;
   };
   const auto zeros = [&t](int count) {
-    std::memset(t, '0', static_cast<std::size_t>(count));
+    std::memset(t, '0', 16);
     t += count;
   };
   if (exp < -5 || exp >= 16) {
@@ -44,7 +47,8 @@ void print_double(std::string& out, double d) {
     *t++ = 'e';
     t = std::to_chars(t, text + sizeof text, exp).ptr;
   } else if (exp < 0) {
-    put("0.", 2);
+    *t++ = '0';
+    *t++ = '.';
     zeros(-exp - 1);
     *t++ = *lead;
     put(fraction, n);
@@ -52,7 +56,8 @@ void print_double(std::string& out, double d) {
     *t++ = *lead;
     put(fraction, n);
     zeros(exp - n);
-    put(".0", 2);
+    *t++ = '.';
+    *t++ = '0';
   } else {
     *t++ = *lead;
     put(fraction, exp);
