@@ -8,59 +8,91 @@
 // uint64, number, object (a JSON object as it is) and doubles (a record's vector: an array of
 // numbers, or whatever form the sink gives vectors).
 
-#include <span>
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/records.hpp"
 
 namespace tarnwick {
 
-namespace record_json_detail {
 template <class Sink>
-void strings(Sink& s, const std::vector<std::string>& list) {
+void write_json(Sink& s, const ContextActivation& a);
+template <class Sink>
+void write_json(Sink& s, const NodeActivation& a);
+
+namespace record_json_detail {
+
+// One key and its value, the value written by the overload for its field type.
+template <class Sink>
+void value(Sink& s, const std::string& text) {
+  s.string(text);
+}
+template <class Sink>
+void value(Sink& s, std::int64_t i) {
+  s.int64(i);
+}
+template <class Sink>
+void value(Sink& s, std::uint64_t u) {
+  s.uint64(u);
+}
+template <class Sink>
+void value(Sink& s, double d) {
+  s.number(d);
+}
+template <class Sink>
+void value(Sink& s, MemoryClass c) {
+  s.string(memory_class_name(c));
+}
+template <class Sink>
+void value(Sink& s, const std::vector<std::string>& list) {
   s.begin_array();
   for (const std::string& text : list) s.string(text);
   s.end_array();
 }
+template <class Sink, class Nested>
+  requires requires(Sink& s, const Nested& n) { write_json(s, n); }
+void value(Sink& s, const Nested& nested) {
+  write_json(s, nested);
+}
+
+template <class Sink, class T>
+void field(Sink& s, std::string_view key, const T& v) {
+  s.key(key);
+  value(s, v);
+}
+template <class Sink, class T>
+void optional_field(Sink& s, std::string_view key, const std::optional<T>& v) {
+  if (v) field(s, key, *v);
+}
+
 }  // namespace record_json_detail
 
 template <class Sink>
 void write_json(Sink& s, const ContextActivation& a) {
+  using namespace record_json_detail;
   s.begin_object();
-  s.key("score");
-  s.number(a.score);
-  s.key("lastMeaningfulActivation");
-  s.int64(a.last_meaningful_activation);
+  field(s, "score", a.score);
+  field(s, "lastMeaningfulActivation", a.last_meaningful_activation);
   s.end_object();
 }
 
 template <class Sink>
 void write_json(Sink& s, const NodeActivation& a) {
+  using namespace record_json_detail;
   s.begin_object();
-  s.key("score");
-  s.number(a.score);
-  s.key("importance");
-  s.number(a.importance);
-  s.key("reinforcementCount");
-  s.uint64(a.reinforcement_count);
-  s.key("lastMeaningfulActivation");
-  s.int64(a.last_meaningful_activation);
-  if (a.inhibition) {
-    s.key("inhibition");
-    s.number(*a.inhibition);
-  }
-  if (a.last_inhibited_at) {
-    s.key("lastInhibitedAt");
-    s.int64(*a.last_inhibited_at);
-  }
+  field(s, "score", a.score);
+  field(s, "importance", a.importance);
+  field(s, "reinforcementCount", a.reinforcement_count);
+  field(s, "lastMeaningfulActivation", a.last_meaningful_activation);
+  optional_field(s, "inhibition", a.inhibition);
+  optional_field(s, "lastInhibitedAt", a.last_inhibited_at);
   if (a.context) {
     s.key("context");
     s.begin_object();
-    for (const auto& [name, context] : a.context->entries()) {
-      s.key(name);
-      write_json(s, context);
-    }
+    for (const auto& [name, context] : a.context->entries()) field(s, name, context);
     s.end_object();
   }
   s.end_object();
@@ -68,11 +100,10 @@ void write_json(Sink& s, const NodeActivation& a) {
 
 template <class Sink>
 void write_json(Sink& s, const Node& n) {
+  using namespace record_json_detail;
   s.begin_object();
-  s.key("id");
-  s.string(n.id);
-  s.key("type");
-  s.string(n.type);
+  field(s, "id", n.id);
+  field(s, "type", n.type);
   s.key("data");
   s.object(n.data);
   s.key("vector");
@@ -81,76 +112,44 @@ void write_json(Sink& s, const Node& n) {
   } else {
     s.null();
   }
-  s.key("insertedAt");
-  s.int64(n.inserted_at);
-  s.key("updatedAt");
-  s.int64(n.updated_at);
-  s.key("revision");
-  s.uint64(n.revision);
-  if (n.activation) {
-    s.key("activation");
-    write_json(s, *n.activation);
-  }
-  if (n.memory_class) {
-    s.key("memoryClass");
-    s.string(memory_class_name(*n.memory_class));
-  }
-  if (n.confidence) {
-    s.key("confidence");
-    s.number(*n.confidence);
-  }
-  if (n.source) {
-    s.key("source");
-    s.string(*n.source);
-  }
-  if (n.observed_at) {
-    s.key("observedAt");
-    s.int64(*n.observed_at);
-  }
-  if (n.derived_from) {
-    s.key("derivedFrom");
-    record_json_detail::strings(s, *n.derived_from);
-  }
-  if (n.supersedes) {
-    s.key("supersedes");
-    s.string(*n.supersedes);
-  }
-  if (n.contradicts) {
-    s.key("contradicts");
-    record_json_detail::strings(s, *n.contradicts);
-  }
+  field(s, "insertedAt", n.inserted_at);
+  field(s, "updatedAt", n.updated_at);
+  field(s, "revision", n.revision);
+  optional_field(s, "activation", n.activation);
+  optional_field(s, "memoryClass", n.memory_class);
+  optional_field(s, "confidence", n.confidence);
+  optional_field(s, "source", n.source);
+  optional_field(s, "observedAt", n.observed_at);
+  optional_field(s, "derivedFrom", n.derived_from);
+  optional_field(s, "supersedes", n.supersedes);
+  optional_field(s, "contradicts", n.contradicts);
   s.end_object();
 }
 
 template <class Sink>
 void write_json(Sink& s, const Edge& e) {
+  using namespace record_json_detail;
   s.begin_object();
-  s.key("id");
-  s.string(e.id);
-  s.key("source");
-  s.string(e.source);
-  s.key("target");
-  s.string(e.target);
-  s.key("type");
-  s.string(e.type);
+  field(s, "id", e.id);
+  field(s, "source", e.source);
+  field(s, "target", e.target);
+  field(s, "type", e.type);
   s.key("data");
   if (e.data) {
     s.object(*e.data);
   } else {
     s.null();
   }
-  s.key("createdAt");
-  s.int64(e.created_at);
-  s.key("revision");
-  s.uint64(e.revision);
+  field(s, "createdAt", e.created_at);
+  field(s, "revision", e.revision);
   s.end_object();
 }
 
 template <class Sink>
 void write_json(Sink& s, const VectorEntry& v) {
+  using namespace record_json_detail;
   s.begin_object();
-  s.key("id");
-  s.string(v.id);
+  field(s, "id", v.id);
   s.key("vector");
   s.doubles(v.vector);
   s.end_object();
