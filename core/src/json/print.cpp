@@ -98,11 +98,27 @@ void print_string(std::string& out, std::string_view s) {
 }
 
 namespace {
-void print_integer(std::string& out, auto n) {
+void print_digits(std::string& out, auto n) {
   char buf[24];
   out.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
 }
 }  // namespace
+
+void print_integer(std::string& out, std::int64_t i) { print_digits(out, i); }
+void print_integer(std::string& out, std::uint64_t u) { print_digits(out, u); }
+
+void print(std::string& out, const Object& o) {
+  out += '{';
+  bool first = true;
+  for (const auto& kv : o) {
+    if (!first) out += ',';
+    first = false;
+    print_string(out, kv.key());
+    out += ':';
+    print(out, kv.value());
+  }
+  out += '}';
+}
 
 void print(std::string& out, const Value& v) {
   switch (v.kind()) {
@@ -123,19 +139,7 @@ void print(std::string& out, const Value& v) {
       out += ']';
       break;
     }
-    case Kind::object: {
-      out += '{';
-      bool first = true;
-      for (const auto& kv : v.get_object()) {
-        if (!first) out += ',';
-        first = false;
-        print_string(out, kv.key());
-        out += ':';
-        print(out, kv.value());
-      }
-      out += '}';
-      break;
-    }
+    case Kind::object: print(out, v.get_object()); break;
   }
 }
 

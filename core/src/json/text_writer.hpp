@@ -28,12 +28,15 @@ class TextWriter {
   }
   void null() { next_value() += "null"; }
   void string(std::string_view s) { print_string(next_value(), s); }
-  void int64(std::int64_t i);
-  void uint64(std::uint64_t u);
+  void int64(std::int64_t i) { print_integer(next_value(), i); }
+  void uint64(std::uint64_t u) { print_integer(next_value(), u); }
   void number(double d) { print_double(next_value(), d); }
-  void value(const Value& v) { print(next_value(), v); }
-  void object(const Object& o);
-  void doubles(std::span<const double> values);
+  void object(const Object& o) { print(next_value(), o); }
+  void doubles(std::span<const double> values) {
+    begin_array();
+    for (double d : values) number(d);
+    end_array();
+  }
 
   // The buffer, placed for one value that the caller prints whole.
   std::string& next_value() {

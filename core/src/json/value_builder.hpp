@@ -23,7 +23,6 @@ class ValueBuilder {
   void int64(std::int64_t i) { put(i); }
   void uint64(std::uint64_t u) { put(u); }
   void number(double d) { put(json::number(d)); }
-  void value(const Value& v) { put(v); }
   void object(const Object& o) { put(o); }
   void doubles(std::span<const double> values);
 

@@ -1,6 +1,5 @@
 #include "storage/store/mutation_record.hpp"
 
-#include <charconv>
 #include <string>
 
 namespace tarnwick::store {
@@ -18,14 +17,6 @@ ReadResult<json::Value> read_any(json::Value& v) { return std::move(v); }
 void write_key(std::string& out, std::string_view key) {
   json::print_string(out, key);
   out += ':';
-}
-
-// Integers go straight into the line, without a temporary string each.
-template <class Int>
-void write_integer(std::string& out, Int i) {
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, i);
-  out.append(buf, r.ptr);
 }
 
 Result<void> write_payload(std::string& out, const MutationOperation& op, VectorWriter write_vector) {
@@ -130,7 +121,7 @@ void write_record_head(std::string& out, const MutationRecord& record) {
   out += "{\"operationId\":";
   json::print_string(out, record.operation_id);
   out += ",\"sequence\":";
-  write_integer(out, record.sequence);
+  json::print_integer(out, record.sequence);
   out += ",\"transactionId\":";
   json::print_string(out, record.transaction_id);
   out += ",\"timestamp\":";
@@ -143,7 +134,7 @@ void write_record_tail(std::string& out, const MutationRecord& record) {
   }
   if (record.base_revision) {
     out += ",\"baseRevision\":";
-    write_integer(out, *record.base_revision);
+    json::print_integer(out, *record.base_revision);
   }
   if (const json::Value* m = written_metadata(record)) {
     out += ",\"metadata\":";
@@ -154,7 +145,7 @@ void write_record_tail(std::string& out, const MutationRecord& record) {
 
 Result<void> write_record(std::string& out, const MutationRecord& record, VectorWriter write_vector) {
   write_record_head(out, record);
-  write_integer(out, record.timestamp);
+  json::print_integer(out, record.timestamp);
   out += ",\"operations\":[";
   bool first = true;
   for (const MutationOperation& op : record.operations) {
