@@ -2,12 +2,18 @@
 
 The data is that of the core store benchmarks: nodes with about 1 KB of data and a 384-float
 vector, applied in batches of 1, 100 and 10,000, read back from a graph of 100k nodes (two edges
-per node). SQLite runs in WAL mode with synchronous=NORMAL and keeps each record as JSON text,
-with expression indexes on the fields the store indexes (type, email, edge source and target).
-Each line prints the time per operation of both and their ratio (tarnwick / sqlite; below 1.0
-means tarnwick is faster).
+per node). SQLite runs in WAL mode with synchronous=NORMAL, one transaction per batch, and keeps
+each record as JSON text beside its vector as a float32 blob, with expression indexes on the
+fields the store indexes (type, email, edge source and target). The store runs once per vector
+precision. Each line prints the time per operation of both and their ratio (tarnwick / sqlite;
+below 1.0 means tarnwick is faster).
 
-    python3 bench/store_compare.py [--nodes 100000]
+    python3 bench/store_compare.py [--nodes 100000] [--precision float32 float64] [--writes-only]
+
+`--growth N` instead applies batches of 100 small nodes (about 200 bytes, no vector) to a store
+over an in-memory storage object up to N nodes, and prints the median time per batch around
+each tenth of the way, leaving out the batches during which the store wrote a snapshot, and
+those batches apart: applying should not slow down as the graph grows.
 """
 
 import argparse
@@ -65,14 +71,15 @@ class Data:
 class Tarnwick:
     name = "tarnwick"
 
-    def __init__(self, root):
+    def __init__(self, root, precision):
         self.root = root
+        self.precision = precision
         with open(os.path.join(root, "indexes.json"), "w") as f:
             json.dump(INDEXES, f)
         self.open()
 
     def open(self):
-        self.store = core.NativeStore(DirectoryStorage(self.root))
+        self.store = core.NativeStore(DirectoryStorage(self.root), vector_precision=self.precision)
 
     def apply(self, nodes, edges):
         self.store.apply(put_nodes=nodes, put_edges=edges)
@@ -102,11 +109,11 @@ class Tarnwick:
 class Sqlite:
     name = "sqlite3"
 
-    def __init__(self, root):
+    def __init__(self, root, precision):
         self.path = os.path.join(root, "graph.db")
         self.open()
         self.db.executescript("""
-            CREATE TABLE nodes (id TEXT PRIMARY KEY, body TEXT NOT NULL);
+            CREATE TABLE nodes (id TEXT PRIMARY KEY, body TEXT NOT NULL, vector BLOB);
             CREATE TABLE edges (id TEXT PRIMARY KEY, body TEXT NOT NULL);
             CREATE INDEX nodes_type ON nodes (json_extract(body, '$.type'));
             CREATE UNIQUE INDEX nodes_email ON nodes (json_extract(body, '$.data.email'));
@@ -121,8 +128,21 @@ class Sqlite:
 
     def apply(self, nodes, edges):
         with self.db:
-            self.db.executemany("INSERT OR REPLACE INTO nodes VALUES (?, ?)", [(n["id"], json.dumps(n)) for n in nodes])
+            self.db.executemany("INSERT OR REPLACE INTO nodes VALUES (?, ?, ?)", [self.node_row(n) for n in nodes])
             self.db.executemany("INSERT OR REPLACE INTO edges VALUES (?, ?)", [(e["id"], json.dumps(e)) for e in edges])
+
+    @staticmethod
+    def node_row(node):
+        body = {k: v for k, v in node.items() if k != "vector"}
+        vector = node.get("vector")
+        blob = None if vector is None else np.asarray(vector, dtype=np.float32).tobytes()
+        return node["id"], json.dumps(body), blob
+
+    @staticmethod
+    def node_of(body, blob):
+        node = json.loads(body)
+        node["vector"] = None if blob is None else np.frombuffer(blob, dtype=np.float32).astype(float).tolist()
+        return node
 
     def close(self):
         self.db.close()
@@ -131,12 +151,12 @@ class Sqlite:
         return self.get_node("node-0")
 
     def get_node(self, id):
-        row = self.db.execute("SELECT body FROM nodes WHERE id = ?", (id,)).fetchone()
-        return None if row is None else json.loads(row[0])
+        row = self.db.execute("SELECT body, vector FROM nodes WHERE id = ?", (id,)).fetchone()
+        return None if row is None else self.node_of(*row)
 
     def by_email(self, email):
-        rows = self.db.execute("SELECT body FROM nodes WHERE json_extract(body, '$.data.email') = ?", (email,))
-        return [json.loads(body) for body, in rows]
+        rows = self.db.execute("SELECT body, vector FROM nodes WHERE json_extract(body, '$.data.email') = ?", (email,))
+        return [self.node_of(*row) for row in rows]
 
     def count_kind(self, kind):
         return self.db.execute("SELECT count(*) FROM nodes WHERE json_extract(body, '$.type') = ?", (kind,)).fetchone()[0]
@@ -159,11 +179,17 @@ def summary(result):
     return sorted(r["id"] for r in result)
 
 
-def timed(run, repeat):
-    start = time.perf_counter()
+def timed(systems, run, repeat):
+    """Each system's median time of one call. The systems take turns call by call, the first
+    one alternating, so that the machine's other work weighs on both alike."""
+    times = [[] for _ in systems]
     for i in range(repeat):
-        run(i)
-    return (time.perf_counter() - start) / repeat
+        order = list(enumerate(systems))
+        for k, s in order if i % 2 == 0 else reversed(order):
+            start = time.perf_counter()
+            run(s, i)
+            times[k].append(time.perf_counter() - start)
+    return [sorted(t)[len(t) // 2] for t in times]
 
 
 def report(label, seconds):
@@ -171,37 +197,85 @@ def report(label, seconds):
     print(f"{label:34} {ours * 1e3:11.3f} ms {theirs * 1e3:11.3f} ms   ratio {ours / theirs:6.2f}")
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--nodes", type=int, default=100_000, help="size of the graph the reads run on")
-    args = parser.parse_args()
+class MemoryStorage:
+    """Files held as bytearrays: the store's own time, without a file system's."""
+
+    def __init__(self):
+        self.files = {}
+        self.snapshots = 0
+
+    def read(self, path):
+        data = self.files.get(path)
+        return None if data is None else bytes(data)
+
+    def write(self, path, data):
+        self.snapshots += path == "snapshot.msgpack"
+        self.files[path] = bytearray(data)
+
+    def append(self, path, data):
+        self.files.setdefault(path, bytearray()).extend(data)
+
+    def delete(self, path):
+        self.files.pop(path, None)
+
+
+def growth(total, precision):
+    storage = MemoryStorage()
+    store = core.NativeStore(storage, vector_precision=precision)
+    filler = "y" * 100
+    marks = [total * k // 10 for k in range(1, 11)]
+    times, snapshot_times = [], []
+    print(f"growth to {total} nodes, batches of 100 ({precision})")
+    print(f"{'nodes':>10} {'median ms/batch':>16} {'batches':>8} {'snapshot batches (ms)'}")
+    for start in range(0, total, 100):
+        nodes = [{"id": f"node-{i}", "type": f"kind-{i % KINDS}",
+                  "data": {"email": f"user{i}@example.org", "rank": i, "text": filler},
+                  "insertedAt": 1_700_000_000_000 + i, "updatedAt": 1_700_000_000_000 + i}
+                 for i in range(start, start + 100)]
+        before = storage.snapshots
+        began = time.perf_counter()
+        store.apply(put_nodes=nodes)
+        spent = time.perf_counter() - began
+        (snapshot_times if storage.snapshots != before else times).append(spent)
+        if start + 100 in marks:
+            window = sorted(times[-200:])
+            print(f"{start + 100:>10} {window[len(window) // 2] * 1e3:16.3f} {len(window):>8} "
+                  + " ".join(f"{t * 1e3:.0f}" for t in snapshot_times))
+            times, snapshot_times = [], []
+
+
+def compare(args, precision):
     work = tempfile.mkdtemp(prefix="tarnwick-bench-")
     systems = []
     for cls in (Tarnwick, Sqlite):
         root = os.path.join(work, cls.name)
         os.makedirs(root)
-        systems.append(cls(root))
+        systems.append(cls(root, precision))
     data = Data()
-    print(f"{'operation':34} {'tarnwick':>14} {'sqlite3':>14}")
+    print(f"{'operation (' + precision + ')':34} {'tarnwick':>14} {'sqlite3':>14}")
 
     # Writes. The graph grows by 10,000-node batches up to its size; small batches come on top.
     big = []
     for _ in range(max(1, args.nodes // 10_000)):
         nodes = data.nodes(10_000)
         edges = Data.edges(nodes)
-        big.append([timed(lambda i: s.apply(nodes, edges), 1) for s in systems])
+        big.append(timed(systems, lambda s, i: s.apply(nodes, edges), 1))
     report("apply, batch of 10,000 nodes", [sum(t) / len(big) for t in zip(*big)])
-    for size, repeat in ((100, 20), (1, 200)):
+    for size, repeat in ((100, 60), (1, 200)):
         batches = [(n, Data.edges(n)) for n in (data.nodes(size) for _ in range(repeat))]
         report(f"apply, batch of {size} node{'s' if size > 1 else ''}",
-               [timed(lambda i: s.apply(*batches[i]), repeat) for s in systems])
-
+               timed(systems, lambda s, i: s.apply(*batches[i]), repeat))
+    if args.writes_only:
+        for s in systems:
+            s.close()
+        shutil.rmtree(work)
+        return
     # Close (the store writes its snapshot), then open the directory again and read one node.
     def reopen(s):
         s.open()
         s.first_read()
-    report("close", [timed(lambda i: s.close(), 1) for s in systems])
-    report(f"reopen + first get_node ({data.next_id} nodes)", [timed(lambda i: reopen(s), 1) for s in systems])
+    report("close", timed(systems, lambda s, i: s.close(), 1))
+    report(f"reopen + first get_node ({data.next_id} nodes)", timed(systems, lambda s, i: reopen(s), 1))
 
     rng = random.Random(7)
     ids = [f"node-{rng.randrange(data.next_id)}" for _ in range(1000)]
@@ -216,10 +290,24 @@ def main():
     for label, run, repeat in checks:
         first, second = (summary(run(s, 0)) for s in systems)
         assert first == second, (label, first, second)
-        report(label, [timed(lambda i: run(s, i), repeat) for s in systems])
+        report(label, timed(systems, run, repeat))
     for s in systems:
         s.close()
     shutil.rmtree(work)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--nodes", type=int, default=100_000, help="size of the graph the reads run on")
+    parser.add_argument("--precision", nargs="+", default=["float32", "float64"], choices=["float32", "float64"])
+    parser.add_argument("--writes-only", action="store_true", help="stop after the apply lines")
+    parser.add_argument("--growth", type=int, default=0, help="run the growth profile up to this many nodes")
+    args = parser.parse_args()
+    for precision in args.precision:
+        if args.growth:
+            growth(args.growth, precision)
+        else:
+            compare(args, precision)
 
 
 if __name__ == "__main__":

@@ -81,8 +81,11 @@ inline std::optional<double> finite_number(const Value& v) {
 // with a fraction or exponent ("1.0", "1e20", "-0.0"), non-finite doubles as null.
 void print(std::string& out, const Value& v);
 std::string print(const Value& v);
+void print(std::string& out, const Object& o);
 void print_double(std::string& out, double d);
 void print_string(std::string& out, std::string_view s);
+void print_integer(std::string& out, std::int64_t i);
+void print_integer(std::string& out, std::uint64_t u);
 
 // Whether arrays and objects nest deeper than `levels`, the value itself counting as level 1 when
 // it is one. Stops looking at the first level beyond the limit.

@@ -1,7 +1,6 @@
-#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <cstring>
 
 #include "json/json.hpp"
 
@@ -12,54 +11,60 @@ void print_double(std::string& out, double d) {
     out += "null";
     return;
   }
-  // Shortest round-trip digits, laid out positionally for 1e-5 <= |d| < 1e16 and as d.ddde[-]N
-  // otherwise. Comparing with the two bounds as doubles decides exactly as the decimal exponent
-  // of the shortest digits would: no double below a bound has shortest digits at or above it.
-  // No allocation: a float64 vector prints hundreds of these per record.
-  char buf[40];
-  const double magnitude = std::fabs(d);
-  if (magnitude == 0.0 || (magnitude >= 1e-5 && magnitude < 1e16)) {
-    const auto fixed = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed);
-    out.append(buf, fixed.ptr);
-    if (std::find(buf, fixed.ptr, '.') == fixed.ptr) out += ".0";
-    return;
-  }
-  const auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::scientific);
-  std::string_view sci(buf, r.ptr);
-  if (sci.front() == '-') {
-    out += '-';
-    sci.remove_prefix(1);
-  }
-  const std::size_t e = sci.find('e');
-  char digit_buf[24];
-  int n = 0;
-  for (char c : sci.substr(0, e))
-    if (c != '.') digit_buf[n++] = c;
-  const std::string_view digits(digit_buf, static_cast<std::size_t>(n));
-  std::string_view exp_text = sci.substr(e + 1);
-  if (exp_text.front() == '+') exp_text.remove_prefix(1);
+  // The shortest round-trip digits come from to_chars as d[.ddd]e±XX[X]; they are laid out
+  // positionally for exponents -5 to 15 (an integral value keeps ".0") and as d[.ddd]e[-]N
+  // beyond. Read in place, one append: a float64 vector prints hundreds of these per record.
+  // Both buffers leave room for the fixed 16-byte copies below, which move at most 16 digits.
+  char sci[64];
+  const char* const sci_end = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific).ptr;
+  char text[64];
+  char* t = text;
+  const char* lead = sci;
+  if (*lead == '-') *t++ = *lead++;
+  const char* e = sci_end[-4] == 'e' ? sci_end - 4 : sci_end - 5;
+  const char* const fraction = lead + 2;
+  const int n = e > lead + 1 ? static_cast<int>(e - fraction) : 0;  // digits after the first
   int exp = 0;
-  std::from_chars(exp_text.data(), exp_text.data() + exp_text.size(), exp);
+  for (const char* x = e + 2; x != sci_end; ++x) exp = exp * 10 + (*x - '0');
+  if (e[1] == '-') exp = -exp;
 
+  // Copies of a fixed size compile to a few moves; the bytes beyond `count` are overwritten next
+  // or never read.
+  const auto put = [&t](const char* from, int count) {
+    std::memcpy(t, from, 16);
+    t += count;
+  };
+  const auto zeros = [&t](int count) {
+    std::memset(t, '0', 16);
+    t += count;
+  };
   if (exp < -5 || exp >= 16) {
-    out += digits[0];
-    if (n > 1) (out += '.').append(digits.substr(1));
-    out += 'e';
-    char exp_buf[8];
-    out.append(exp_buf, std::to_chars(exp_buf, exp_buf + sizeof exp_buf, exp).ptr);
+    *t++ = *lead;
+    if (n > 0) {
+      *t++ = '.';
+      put(fraction, n);
+    }
+    *t++ = 'e';
+    t = std::to_chars(t, text + sizeof text, exp).ptr;
   } else if (exp < 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-exp - 1), '0');
-    out += digits;
-  } else if (n <= exp + 1) {
-    out += digits;
-    out.append(static_cast<std::size_t>(exp + 1 - n), '0');
-    out += ".0";
+    *t++ = '0';
+    *t++ = '.';
+    zeros(-exp - 1);
+    *t++ = *lead;
+    put(fraction, n);
+  } else if (n <= exp) {
+    *t++ = *lead;
+    put(fraction, n);
+    zeros(exp - n);
+    *t++ = '.';
+    *t++ = '0';
   } else {
-    out.append(digits.substr(0, static_cast<std::size_t>(exp + 1)));
-    out += '.';
-    out.append(digits.substr(static_cast<std::size_t>(exp + 1)));
+    *t++ = *lead;
+    put(fraction, exp);
+    *t++ = '.';
+    put(fraction + exp, n - exp);
   }
+  out.append(text, t);
 }
 
 void print_string(std::string& out, std::string_view s) {
@@ -93,11 +98,27 @@ void print_string(std::string& out, std::string_view s) {
 }
 
 namespace {
-void print_integer(std::string& out, auto n) {
+void print_digits(std::string& out, auto n) {
   char buf[24];
   out.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
 }
 }  // namespace
+
+void print_integer(std::string& out, std::int64_t i) { print_digits(out, i); }
+void print_integer(std::string& out, std::uint64_t u) { print_digits(out, u); }
+
+void print(std::string& out, const Object& o) {
+  out += '{';
+  bool first = true;
+  for (const auto& kv : o) {
+    if (!first) out += ',';
+    first = false;
+    print_string(out, kv.key());
+    out += ':';
+    print(out, kv.value());
+  }
+  out += '}';
+}
 
 void print(std::string& out, const Value& v) {
   switch (v.kind()) {
@@ -118,19 +139,7 @@ void print(std::string& out, const Value& v) {
       out += ']';
       break;
     }
-    case Kind::object: {
-      out += '{';
-      bool first = true;
-      for (const auto& kv : v.get_object()) {
-        if (!first) out += ',';
-        first = false;
-        print_string(out, kv.key());
-        out += ':';
-        print(out, kv.value());
-      }
-      out += '}';
-      break;
-    }
+    case Kind::object: print(out, v.get_object()); break;
   }
 }
 

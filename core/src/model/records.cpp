@@ -2,6 +2,9 @@
 
 #include <array>
 
+#include "json/value_builder.hpp"
+#include "model/record_json.hpp"
+
 namespace tarnwick {
 
 namespace {
@@ -9,18 +12,11 @@ namespace {
 constexpr std::array<std::string_view, 4> kMemoryClassNames = {"episodic", "semantic", "procedural", "entity"};
 constexpr std::string_view kMemoryClassExpected = "one of `episodic`, `semantic`, `procedural`, `entity`";
 
-json::Value string_list(const std::vector<std::string>& list) {
-  json::Array a;
-  a.reserve(list.size());
-  for (const auto& s : list) a.emplace_back(s);
-  return a;
-}
-
-json::Value double_list(const std::vector<double>& list) {
-  json::Array a;
-  a.reserve(list.size());
-  for (double d : list) a.push_back(json::number(d));
-  return a;
+template <class Record>
+json::Value built(const Record& r) {
+  json::ValueBuilder builder;
+  write_json(builder, r);
+  return builder.take();
 }
 
 }  // namespace
@@ -35,8 +31,6 @@ std::optional<MemoryClass> memory_class_from_name(std::string_view name) {
   return std::nullopt;
 }
 
-json::Value serialize(MemoryClass c) { return json::String(memory_class_name(c)); }
-
 ReadResult<MemoryClass> read_memory_class(json::Value& v) {
   TARNWICK_TRY_ASSIGN(auto index, read_unit_variant(v, kMemoryClassNames, kMemoryClassExpected));
   return static_cast<MemoryClass>(index);
@@ -44,9 +38,7 @@ ReadResult<MemoryClass> read_memory_class(json::Value& v) {
 
 // ---- ContextActivation and ContextMap -------------------------------------------------------
 
-json::Value ContextActivation::serialize() const {
-  return json::Object{{"score", json::number(score)}, {"lastMeaningfulActivation", last_meaningful_activation}};
-}
+json::Value ContextActivation::serialize() const { return built(*this); }
 
 ReadResult<ContextActivation> ContextActivation::deserialize(json::Value& v) {
   static constexpr FieldSpec<ContextActivation> kFields[] = {
@@ -105,23 +97,7 @@ ReadResult<ContextMap> read_context_map(json::Value& v) {
 
 // ---- NodeActivation -------------------------------------------------------------------------
 
-json::Value NodeActivation::serialize() const {
-  json::Object o;
-  o.reserve(7);
-  o.emplace("score", json::number(score));
-  o.emplace("importance", json::number(importance));
-  o.emplace("reinforcementCount", reinforcement_count);
-  o.emplace("lastMeaningfulActivation", last_meaningful_activation);
-  if (inhibition) o.emplace("inhibition", json::number(*inhibition));
-  if (last_inhibited_at) o.emplace("lastInhibitedAt", *last_inhibited_at);
-  if (context) {
-    json::Object c;
-    c.reserve(context->size());
-    for (const auto& [key, a] : context->entries()) c.emplace(key, a.serialize());
-    o.emplace("context", std::move(c));
-  }
-  return o;
-}
+json::Value NodeActivation::serialize() const { return built(*this); }
 
 ReadResult<NodeActivation> NodeActivation::deserialize(json::Value& v) {
   using A = NodeActivation;
@@ -143,26 +119,7 @@ ReadResult<NodeActivation> NodeActivation::deserialize(json::Value& v) {
 
 // ---- Node -----------------------------------------------------------------------------------
 
-json::Value Node::serialize() const {
-  json::Object o;
-  o.reserve(15);
-  o.emplace("id", id);
-  o.emplace("type", type);
-  o.emplace("data", data);
-  o.emplace("vector", vector ? double_list(*vector) : json::Value(nullptr));
-  o.emplace("insertedAt", inserted_at);
-  o.emplace("updatedAt", updated_at);
-  o.emplace("revision", revision);
-  if (activation) o.emplace("activation", activation->serialize());
-  if (memory_class) o.emplace("memoryClass", tarnwick::serialize(*memory_class));
-  if (confidence) o.emplace("confidence", json::number(*confidence));
-  if (source) o.emplace("source", *source);
-  if (observed_at) o.emplace("observedAt", *observed_at);
-  if (derived_from) o.emplace("derivedFrom", string_list(*derived_from));
-  if (supersedes) o.emplace("supersedes", *supersedes);
-  if (contradicts) o.emplace("contradicts", string_list(*contradicts));
-  return o;
-}
+json::Value Node::serialize() const { return built(*this); }
 
 ReadResult<Node> Node::deserialize(json::Value& v) {
   static constexpr FieldSpec<Node> kFields[] = {
@@ -192,18 +149,7 @@ ReadResult<Node> Node::deserialize(json::Value& v) {
 
 // ---- Edge -----------------------------------------------------------------------------------
 
-json::Value Edge::serialize() const {
-  json::Object o;
-  o.reserve(7);
-  o.emplace("id", id);
-  o.emplace("source", source);
-  o.emplace("target", target);
-  o.emplace("type", type);
-  o.emplace("data", data ? json::Value(*data) : json::Value(nullptr));
-  o.emplace("createdAt", created_at);
-  o.emplace("revision", revision);
-  return o;
-}
+json::Value Edge::serialize() const { return built(*this); }
 
 ReadResult<Edge> Edge::deserialize(json::Value& v) {
   static constexpr FieldSpec<Edge> kFields[] = {
@@ -221,7 +167,7 @@ ReadResult<Edge> Edge::deserialize(json::Value& v) {
 
 // ---- VectorEntry ----------------------------------------------------------------------------
 
-json::Value VectorEntry::serialize() const { return json::Object{{"id", id}, {"vector", double_list(vector)}}; }
+json::Value VectorEntry::serialize() const { return built(*this); }
 
 ReadResult<VectorEntry> VectorEntry::deserialize(json::Value& v) {
   static constexpr FieldSpec<VectorEntry> kFields[] = {

@@ -19,7 +19,6 @@ enum class MemoryClass : std::uint8_t { Episodic = 0, Semantic = 1, Procedural =
 
 std::string_view memory_class_name(MemoryClass c);
 std::optional<MemoryClass> memory_class_from_name(std::string_view name);
-json::Value serialize(MemoryClass c);
 // A name as a string, or an object whose one key is the name and whose value is null.
 ReadResult<MemoryClass> read_memory_class(json::Value& v);
 

@@ -74,15 +74,49 @@ std::string reference_layout(double d) {
   return sign + digits.substr(0, exp + 1) + "." + digits.substr(exp + 1);
 }
 
-TEST(JsonPrintDouble, LayoutFollowsTheShortestDigitsAtEveryMagnitude) {
-  std::mt19937_64 rng(99);
-  for (int i = 0; i < 100000; ++i) {
-    const int exponent = static_cast<int>(rng() % 30) - 10;  // around both bounds
-    const double d = std::uniform_real_distribution<double>(-10, 10)(rng) * std::pow(10.0, exponent);
-    ASSERT_EQ(printed_double(d), reference_layout(d)) << d;
+// The printer the log format was first written with: fixed notation inside the bounds, the
+// digits laid out by hand outside them.
+std::string first_printer(double d) {
+  const double magnitude = std::fabs(d);
+  if (magnitude != 0.0 && (magnitude < 1e-5 || magnitude >= 1e16)) return reference_layout(d);
+  char buf[400];
+  std::string fixed(buf, std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed).ptr);
+  return fixed.find('.') == std::string::npos ? fixed + ".0" : fixed;
+}
+
+// Families of doubles where a layout slip would show: any bit pattern, subnormals, powers of
+// ten and their neighbours, both bounds, integers around 2^53, float32 values, embedding-like
+// values. TARNWICK_DOUBLE_CASES raises the count for a long run.
+double drawn_double(std::mt19937_64& rng, int family) {
+  const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+  const double sign = (rng() & 1) ? -1.0 : 1.0;
+  switch (family) {
+    case 0: return std::bit_cast<double>(rng());
+    case 1: return sign * std::bit_cast<double>(rng() & ((std::uint64_t{1} << 52) - 1));
+    case 2: {
+      const double p = std::pow(10.0, static_cast<int>(rng() % 632) - 323);
+      return sign * std::nextafter(p, (rng() % 3 == 0) ? 0.0 : (rng() % 2 ? p : HUGE_VAL));
+    }
+    case 3: return uniform(-10, 10) * std::pow(10.0, static_cast<int>(rng() % 30) - 10);
+    case 4: return sign * (9007199254740992.0 + static_cast<double>(static_cast<std::int64_t>(rng() % 4096) - 2048));
+    case 5: return sign * static_cast<double>(rng() % 100000);
+    case 6: return static_cast<double>(static_cast<float>(uniform(-1, 1)));
+    default: return uniform(-1, 1);
   }
-  for (double d : {1e-5, std::nextafter(1e-5, 0.0), std::nextafter(1e-5, 1.0), 1e16, std::nextafter(1e16, 0.0)})
-    EXPECT_EQ(printed_double(d), reference_layout(d));
+}
+
+TEST(JsonPrintDouble, MatchesTheFirstPrinterOnEveryFamily) {
+  const char* wanted = std::getenv("TARNWICK_DOUBLE_CASES");
+  const long count = wanted ? std::atol(wanted) : 300000;
+  std::mt19937_64 rng(99);
+  for (long i = 0; i < count; ++i) {
+    const double d = drawn_double(rng, static_cast<int>(i % 8));
+    if (!std::isfinite(d)) continue;
+    ASSERT_EQ(printed_double(d), first_printer(d)) << std::bit_cast<std::uint64_t>(d);
+  }
+  for (double d : {1e-5, std::nextafter(1e-5, 0.0), std::nextafter(1e-5, 1.0), 1e16, std::nextafter(1e16, 0.0), 0.0,
+                   -0.0, 1e300, 5e-324, std::numeric_limits<double>::max(), std::numeric_limits<double>::min()})
+    EXPECT_EQ(printed_double(d), first_printer(d));
 }
 
 TEST(JsonPrintDouble, NonFiniteIsNull) {

@@ -6,10 +6,9 @@
 #include <utility>
 
 #include "model/validate.hpp"
-#include "storage/store/mutation_operations.hpp"
+#include "storage/store/batch_line.hpp"
 #include "storage/store/projection.hpp"
 #include "storage/store/store.hpp"
-#include "storage/store/vector_packing.hpp"
 
 namespace tarnwick::store {
 
@@ -62,15 +61,16 @@ std::vector<WalEntry> wal_entries(ChangeBatch&& b, std::optional<VectorPrecision
 
 std::string default_id(std::uint64_t sequence) { return "mutation-" + std::to_string(sequence); }
 
-// The batch's record, all but its timestamp, which is read once the log entries are written.
-MutationRecord new_record(const ChangeBatch& batch, std::uint64_t sequence, const std::optional<std::string>& operation_id,
-                          const std::optional<std::string>& transaction_id, const std::optional<std::string>& actor,
-                          std::optional<std::uint64_t> base_revision, const std::optional<json::Value>& metadata) {
+// The batch's record but its operations, which its line takes from the batch itself, and its
+// timestamp, which is read once the log entries are written.
+MutationRecord record_identity(std::uint64_t sequence, const std::optional<std::string>& operation_id,
+                               const std::optional<std::string>& transaction_id,
+                               const std::optional<std::string>& actor, std::optional<std::uint64_t> base_revision,
+                               const std::optional<json::Value>& metadata) {
   MutationRecord record;
   record.sequence = sequence;
   record.operation_id = operation_id.value_or(default_id(sequence));
   record.transaction_id = transaction_id.value_or(default_id(sequence));
-  record.operations = mutation_operations(batch);
   record.actor = actor;
   record.base_revision = base_revision;
   record.metadata = metadata;
@@ -100,13 +100,13 @@ Result<void> Store::apply_with_identity(ChangeBatch batch, const std::optional<s
   TARNWICK_TRY(settle_mutation_log_tail());
 
   MutationRecord record =
-      new_record(batch, last_sequence_ + 1, operation_id, transaction_id, actor, base_revision, metadata);
+      record_identity(last_sequence_ + 1, operation_id, transaction_id, actor, base_revision, metadata);
+  const std::size_t timestamp_at = start_batch_line(line_buffer_, record, batch, vector_precision_);
   std::vector<WalEntry> entries =
       wal_entries(std::move(batch), set_precision ? std::optional(vector_precision_) : std::nullopt);
   TARNWICK_TRY(append_to_wal(entries));
   if (set_precision) precision_known_ = true;
-  record.timestamp = clock_();
-  TARNWICK_TRY(append_to_mutation_log(record));
+  TARNWICK_TRY(append_to_mutation_log(finish_batch_line(line_buffer_, timestamp_at, clock_())));
 
   last_sequence_ = record.sequence;
   seen_operation_ids_.insert(std::move(record.operation_id));
@@ -149,14 +149,8 @@ Result<void> Store::append_to_wal(std::span<const WalEntry> entries) {
 
 // The batch's frames are already in "wal.msgpack": any failure from here on leaves the files
 // ahead of memory, which the repair settles.
-Result<void> Store::append_to_mutation_log(const MutationRecord& record) {
-  line_buffer_.clear();
-  auto r = append_mutation_line(line_buffer_, record, vector_precision_);
-  if (r) {
-    line_buffer_.push_back('\n');
-    r = storage_->append(kMutationLogFile,
-                         {reinterpret_cast<const std::uint8_t*>(line_buffer_.data()), line_buffer_.size()});
-  }
+Result<void> Store::append_to_mutation_log(std::string_view line) {
+  auto r = storage_->append(kMutationLogFile, {reinterpret_cast<const std::uint8_t*>(line.data()), line.size()});
   if (r && options_.sync_mode == kSyncAfterWrites) r = storage_->sync(kMutationLogFile);
   if (!r) mark_out_of_step(FailedWrite::Other);
   return r;

@@ -1,6 +1,5 @@
 #include "storage/store/mutation_record.hpp"
 
-#include <charconv>
 #include <string>
 
 namespace tarnwick::store {
@@ -16,14 +15,6 @@ ReadResult<json::Value> read_any(json::Value& v) { return std::move(v); }
 void write_key(std::string& out, std::string_view key) {
   json::print_string(out, key);
   out += ':';
-}
-
-// Integers go straight into the line, without a temporary string each.
-template <class Int>
-void write_integer(std::string& out, Int i) {
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, i);
-  out.append(buf, r.ptr);
 }
 
 Result<void> write_payload(std::string& out, const MutationOperation& op, VectorWriter write_vector) {
@@ -124,15 +115,35 @@ bool operator==(const MutationRecord& a, const MutationRecord& b) {
          a.base_revision == b.base_revision && same_metadata;
 }
 
-Result<void> write_record(std::string& out, const MutationRecord& record, VectorWriter write_vector) {
+void write_record_head(std::string& out, const MutationRecord& record) {
   out += "{\"operationId\":";
   json::print_string(out, record.operation_id);
   out += ",\"sequence\":";
-  write_integer(out, record.sequence);
+  json::print_integer(out, record.sequence);
   out += ",\"transactionId\":";
   json::print_string(out, record.transaction_id);
   out += ",\"timestamp\":";
-  write_integer(out, record.timestamp);
+}
+
+void write_record_tail(std::string& out, const MutationRecord& record) {
+  if (record.actor) {
+    out += ",\"actor\":";
+    json::print_string(out, *record.actor);
+  }
+  if (record.base_revision) {
+    out += ",\"baseRevision\":";
+    json::print_integer(out, *record.base_revision);
+  }
+  if (const json::Value* m = written_metadata(record)) {
+    out += ",\"metadata\":";
+    json::print(out, *m);
+  }
+  out += '}';
+}
+
+Result<void> write_record(std::string& out, const MutationRecord& record, VectorWriter write_vector) {
+  write_record_head(out, record);
+  json::print_integer(out, record.timestamp);
   out += ",\"operations\":[";
   bool first = true;
   for (const MutationOperation& op : record.operations) {
@@ -145,19 +156,7 @@ Result<void> write_record(std::string& out, const MutationRecord& record, Vector
     out += '}';
   }
   out += ']';
-  if (record.actor) {
-    out += ",\"actor\":";
-    json::print_string(out, *record.actor);
-  }
-  if (record.base_revision) {
-    out += ",\"baseRevision\":";
-    write_integer(out, *record.base_revision);
-  }
-  if (const json::Value* m = written_metadata(record)) {
-    out += ",\"metadata\":";
-    json::print(out, *m);
-  }
-  out += '}';
+  write_record_tail(out, record);
   return {};
 }
 

@@ -59,4 +59,10 @@ using VectorWriter = Result<void> (*)(std::string& out, const json::Array& vecto
 // On failure `out` holds part of the line.
 Result<void> write_record(std::string& out, const MutationRecord& record, VectorWriter write_vector);
 
+// The parts of every record line around "timestamp"'s value and the operations: the head runs
+// from the opening brace to `"timestamp":`, the tail from the optional fields to the closing
+// brace.
+void write_record_head(std::string& out, const MutationRecord& record);
+void write_record_tail(std::string& out, const MutationRecord& record);
+
 }  // namespace tarnwick::store

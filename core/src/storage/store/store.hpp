@@ -206,7 +206,7 @@ class Store {
   Result<std::uint64_t> rewrite_wal_from(std::uint64_t keep_from);
   Result<void> check_batch(const ChangeBatch& batch) const;
   Result<void> append_to_wal(std::span<const format::WalEntry> entries);
-  Result<void> append_to_mutation_log(const MutationRecord& record);
+  Result<void> append_to_mutation_log(std::string_view line);  // line feed included
   Result<void> compact_if_due();
   // A failed write may have changed a file: until `repair` succeeds, files and memory may
   // disagree, and every operation that needs the graph or writes repairs first.

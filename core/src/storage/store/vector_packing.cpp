@@ -1,6 +1,9 @@
 #include "storage/store/vector_packing.hpp"
 
+#include <array>
 #include <bit>
+#include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <optional>
 
@@ -62,25 +65,49 @@ Result<void> write_plain(std::string& out, const json::Array& vector) {
   return {};
 }
 
-Result<void> write_packed(std::string& out, const json::Array& vector) {
-  static constexpr char kHex[] = "0123456789abcdef";
+// Every byte's two hex digits, so that a group is four lookups.
+constexpr auto kHexPairs = [] {
+  constexpr char kHex[] = "0123456789abcdef";
+  std::array<char, 512> pairs{};
+  for (int b = 0; b < 256; ++b) {
+    pairs[2 * b] = kHex[b >> 4];
+    pairs[2 * b + 1] = kHex[b & 15];
+  }
+  return pairs;
+}();
+
+char* put_group(char* at, std::uint32_t bits) {
+  for (int shift = 24; shift >= 0; shift -= 8, at += 2)
+    std::memcpy(at, &kHexPairs[2 * ((bits >> shift) & 0xff)], 2);
+  return at;
+}
+
+// The packed text of `count` groups whose bits `bits_of(i)` gives, or its error, between the
+// marker object's braces. `out` grows once.
+template <class BitsOf>
+Result<void> write_groups(std::string& out, std::size_t count, BitsOf bits_of) {
   out += "{\"";
   out += kMarker;
   out += "\":\"";
-  out.reserve(out.size() + 8 * vector.size() + 2);
-  for (const json::Value& e : vector) {
-    std::uint32_t bits = kNullBits;
-    if (!e.is_null()) {
-      const std::optional<double> d = as_double(e);
-      if (!d) return fail(corrupt("mutation vector contains a non-number"));
-      bits = std::bit_cast<std::uint32_t>(static_cast<float>(*d));
-    }
-    char group[8];
-    for (int i = 7; i >= 0; --i, bits >>= 4) group[i] = kHex[bits & 0xf];
-    out.append(group, sizeof group);
+  const std::size_t start = out.size();
+  out.resize(start + 8 * count + 2);
+  char* at = out.data() + start;
+  for (std::size_t i = 0; i < count; ++i) {
+    TARNWICK_TRY_ASSIGN(const std::uint32_t bits, bits_of(i));
+    at = put_group(at, bits);
   }
-  out += "\"}";
+  std::memcpy(at, "\"}", 2);
   return {};
+}
+
+Result<void> write_packed(std::string& out, const json::Array& vector) {
+  return write_groups(out, vector.size(), [&](std::size_t i) -> Result<std::uint32_t> {
+    const json::Value& e = vector[i];
+    if (e.is_null()) return kNullBits;
+    const std::optional<double> d = as_double(e);
+    if (!d) return fail(corrupt("mutation vector contains a non-number"));
+    return std::bit_cast<std::uint32_t>(static_cast<float>(*d));
+  });
 }
 
 Result<void> write_packed_if_exact(std::string& out, const json::Array& vector) {
@@ -120,6 +147,14 @@ const json::String* packed_text(std::string_view operation_type, const json::Val
 }
 
 }  // namespace
+
+void write_packed_vector(std::string& out, std::span<const double> values) {
+  // A non-finite value's JSON form is null, which packs as the null pattern.
+  (void)write_groups(out, values.size(), [&](std::size_t i) -> Result<std::uint32_t> {
+    const double d = values[i];
+    return std::isfinite(d) ? std::bit_cast<std::uint32_t>(static_cast<float>(d)) : kNullBits;
+  });
+}
 
 Result<std::string> pack_mutation_vectors(const MutationRecord& record, VectorPrecision precision) {
   std::string line;

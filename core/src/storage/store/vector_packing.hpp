@@ -8,6 +8,7 @@
 // digit; a NaN or an infinity reads as null, every other value as a double.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,10 @@ Result<std::string> pack_mutation_vectors(const MutationRecord& record, VectorPr
 // part of the line.
 Result<void> append_mutation_line(std::string& out, const MutationRecord& record, VectorPrecision precision,
                                   Packing packing = Packing::Every);
+
+// Appends the packed form of a record's vector (the marker object), as `Packing::Every` writes
+// the array of the same values.
+void write_packed_vector(std::string& out, std::span<const double> values);
 
 // The values of a packed text. Fails with CorruptData "invalid packed Float32 mutation vector"
 // when its length is not a multiple of 8 or a group holds a non-hex character.
