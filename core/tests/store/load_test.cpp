@@ -246,12 +246,12 @@ TEST(StoreLoad, EveryCutLogLoadsEveryWholeFrame) {
     disk->files["wal.msgpack"] = std::move(file);
     return load_graph(disk);
   };
-  std::vector<Graph> by_whole;  // the graph of the first n frames
-  for (std::size_t n = 0; n <= ends.size(); ++n)
-    by_whole.push_back(load(Bytes(wal.begin(), wal.begin() + static_cast<std::ptrdiff_t>(n ? ends[n - 1] : 0))).value());
+  auto prefix = [&](std::size_t size) { return Bytes(wal.begin(), wal.begin() + static_cast<std::ptrdiff_t>(size)); };
+  std::vector<Graph> by_whole{load({}).value()};  // the graph of the first n frames
+  for (const std::size_t end : ends) by_whole.push_back(load(prefix(end)).value());
   for (std::size_t cut = 0; cut <= wal.size(); ++cut) {
     for (const std::size_t zeros : {0, 1, 4, 7, 64}) {
-      Bytes file(wal.begin(), wal.begin() + static_cast<std::ptrdiff_t>(cut));
+      Bytes file = prefix(cut);
       file.resize(cut + zeros, 0);
       // A frame is whole when all its bytes are there, zeros it ended in included.
       std::size_t whole = 0;
@@ -264,7 +264,8 @@ TEST(StoreLoad, EveryCutLogLoadsEveryWholeFrame) {
       // Zeros may complete the torn frame into some entry; every whole one is read as written.
       const auto read = format::decode_wal(file).entries;
       ASSERT_TRUE(read.size() == whole || read.size() == whole + 1) << label;
-      EXPECT_TRUE(std::equal(read.begin(), read.begin() + static_cast<std::ptrdiff_t>(whole), entries.begin())) << label;
+      EXPECT_TRUE(std::equal(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(whole), read.begin()))
+          << label;
       if (read.size() == whole) {
         EXPECT_EQ(*graph, by_whole[whole]) << label;
       }
