@@ -111,11 +111,24 @@ void BM_WalFrameDecode(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.size()));
 }
 
+// What the store's reading adds to decoding: the checks that tell damage from a torn tail.
+void BM_WalFrameDecodeAndCheck(benchmark::State& state) {
+  const auto p = static_cast<VectorPrecision>(state.range(0));
+  const Bytes file = *encode_wal_with_precision(one_node_batch(), p);
+  for (auto _ : state) {
+    auto read = decode_wal(file);
+    if (!check_wal_lengths(read, file) || !check_wal_stop(read, file)) state.SkipWithError("check failed");
+    benchmark::DoNotOptimize(read);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.size()));
+}
+
 // Argument: 0 = float64, 1 = float32.
 BENCHMARK(BM_SnapshotEncode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SnapshotDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WalFrameEncode)->Arg(0)->Arg(1);
 BENCHMARK(BM_WalFrameDecode)->Arg(0)->Arg(1);
+BENCHMARK(BM_WalFrameDecodeAndCheck)->Arg(0)->Arg(1);
 
 }  // namespace
 }  // namespace tarnwick::format

@@ -9,6 +9,12 @@ The store hands every file operation to an object like this one: `read`, `write`
 - `delete(path)` removes the file; a missing file is not an error.
 
 Any exception these methods raise reaches the caller as `TarnwickStorageError`.
+
+`NativeStore` never calls `sync` or `sync_dir`, so durability is this object's own business.
+With `durable=True` (the default) every append and write reaches the disk before it returns,
+and so does the directory after a file is created, renamed into place or removed: a batch that
+`apply` acknowledged survives a power cut. With `durable=False` nothing is synced: an
+acknowledged batch survives the process being killed, but a power cut can lose the latest ones.
 """
 
 import os
@@ -17,20 +23,20 @@ import os
 class DirectoryStorage:
     """Files of one store, kept as plain files in `root` (created when missing)."""
 
-    # Read by NativeStore.capabilities(); the store itself acts on none of it.
-    capabilities = {
-        "atomicBatches": False,
-        "transactions": False,
-        "fsync": True,
-        "secondaryIndexes": False,
-        "snapshots": True,
-        "changeFeed": False,
-        "concurrentWriters": False,
-        "vectorSearch": "none",
-    }
-
-    def __init__(self, root):
+    def __init__(self, root, durable=True):
         self.root = os.fspath(root)
+        self.durable = durable
+        # Read by NativeStore.capabilities(); the store itself acts on none of it.
+        self.capabilities = {
+            "atomicBatches": False,
+            "transactions": False,
+            "fsync": durable,
+            "secondaryIndexes": False,
+            "snapshots": True,
+            "changeFeed": False,
+            "concurrentWriters": False,
+            "vectorSearch": "none",
+        }
         os.makedirs(self.root, exist_ok=True)
 
     def _path(self, name):
@@ -45,24 +51,30 @@ class DirectoryStorage:
 
     def write(self, path, data):
         # Through a temporary file and a rename, so the old content stays whole until the new
-        # one is complete on disk.
+        # one is complete.
         final = self._path(path)
         temporary = final + ".tmp"
         with open(temporary, "wb") as f:
             f.write(data)
-            f.flush()
-            os.fsync(f.fileno())
+            self._settle(f)
         os.replace(temporary, final)
+        self._settle_directory()
 
     def append(self, path, data):
-        with open(self._path(path), "ab") as f:
+        target = self._path(path)
+        created = not os.path.exists(target)
+        with open(target, "ab") as f:
             f.write(data)
+            self._settle(f)
+        if created:
+            self._settle_directory()
 
     def delete(self, path):
         try:
             os.remove(self._path(path))
         except FileNotFoundError:
-            pass
+            return
+        self._settle_directory()
 
     def exists(self, path):
         return os.path.exists(self._path(path))
@@ -80,3 +92,12 @@ class DirectoryStorage:
             os.fsync(fd)
         finally:
             os.close(fd)
+
+    def _settle(self, f):
+        if self.durable:
+            f.flush()
+            os.fsync(f.fileno())
+
+    def _settle_directory(self):
+        if self.durable:
+            self.sync_dir()

@@ -36,4 +36,4 @@ if [ ${#packages[@]} -gt 0 ]; then
 fi
 
 "$PYTHON" -m pip install -q --disable-pip-version-check \
-  'scikit-build-core>=0.10' 'numpy>=2.1' 'cmake>=3.25' ninja pytest
+  'scikit-build-core>=0.10' 'numpy>=2.1' 'cmake>=3.25' ninja pytest mypy

@@ -26,6 +26,8 @@ __all__ = [
 
 _JsonValue = None | bool | int | float | str | Sequence["_JsonValue"] | Mapping[str, "_JsonValue"]
 _Vector = npt.NDArray[np.float64] | npt.NDArray[np.float32] | Sequence[float]
+# One vector per row, or one vector per item.
+_Vectors = npt.NDArray[np.float64] | npt.NDArray[np.float32] | Sequence[_Vector]
 _Precision = Literal["float32", "float64"]
 
 class _Storage(Protocol):
@@ -57,10 +59,12 @@ class _VerifyResult(TypedDict):
 
 @final
 class ExactIndex:
-    def __new__(cls, distance: str = "cosine", vector_precision: _Precision = "float64") -> ExactIndex: ...
+    def __new__(cls, distance: str = ..., vector_precision: _Precision = ...) -> ExactIndex:
+        """`distance` "euclidean", or any other text for cosine (the default is "cosine");
+        `vector_precision` defaults to "float64"."""
     def __len__(self) -> int: ...
     def add(self, id: str, vector: _Vector) -> None: ...
-    def add_many(self, ids: Sequence[str], vectors: Sequence[_Vector]) -> None: ...
+    def add_many(self, ids: Sequence[str], vectors: _Vectors) -> None: ...
     def remove(self, id: str) -> None: ...
     def remove_many(self, ids: Sequence[str]) -> None: ...
     def query(self, vector: _Vector, top_k: int, threshold: float = 0.0) -> list[tuple[str, float]]: ...
@@ -79,13 +83,15 @@ class HnswIndex:
         ef_construction: int = 200,
         ef_search: int = 200,
         level_seed: int = 7,
-        distance: str = "cosine",
-        vector_precision: _Precision = "float64",
-    ) -> HnswIndex: ...
+        distance: str = ...,
+        vector_precision: _Precision = ...,
+    ) -> HnswIndex:
+        """`distance` "euclidean", or any other text for cosine (the default is "cosine");
+        `vector_precision` defaults to "float64"."""
     def __len__(self) -> int: ...
     def add(self, id: str, vector: _Vector) -> None: ...
     def update(self, id: str, vector: _Vector) -> None: ...
-    def add_many(self, ids: Sequence[str], vectors: Sequence[_Vector]) -> None: ...
+    def add_many(self, ids: Sequence[str], vectors: _Vectors) -> None: ...
     def remove(self, id: str) -> None: ...
     def remove_many(self, ids: Sequence[str]) -> None: ...
     def query(self, vector: _Vector, top_k: int, threshold: float = 0.0) -> list[tuple[str, float]]: ...
@@ -120,18 +126,19 @@ class NativeStore:
     def latest_mutation_sequence(self) -> int: ...
     def apply(
         self,
-        put_nodes: Sequence[Mapping[str, Any]] = (),
-        delete_node_ids: Sequence[str] = (),
-        put_edges: Sequence[Mapping[str, Any]] = (),
-        delete_edge_ids: Sequence[str] = (),
-        put_vectors: Sequence[Mapping[str, Any] | tuple[str, Sequence[float]]] = (),
-        delete_vector_ids: Sequence[str] = (),
+        put_nodes: Sequence[Mapping[str, Any]] = ...,
+        delete_node_ids: Sequence[str] = ...,
+        put_edges: Sequence[Mapping[str, Any]] = ...,
+        delete_edge_ids: Sequence[str] = ...,
+        put_vectors: Sequence[Mapping[str, Any] | tuple[str, Sequence[float]]] = ...,
+        delete_vector_ids: Sequence[str] = ...,
         operation_id: str | None = None,
         transaction_id: str | None = None,
         actor: str | None = None,
         base_revision: int | None = None,
         metadata: _JsonValue = None,
-    ) -> None: ...
+    ) -> None:
+        """Each of the six lists defaults to empty."""
     def all_node_ids(self) -> list[str]: ...
     def node_count(self) -> int:
         """Total persisted node count, without materialising ids."""

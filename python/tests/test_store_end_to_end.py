@@ -3,6 +3,7 @@ the mutation log and verification, over the recording in-memory storage and the 
 storage of the examples."""
 
 import json
+import os
 
 import numpy as np
 import pytest
@@ -309,3 +310,27 @@ def test_trim_mutation_log_keeps_the_newest_records():
     unlimited = MemoryStorage()
     core.NativeStore(unlimited).trim_mutation_log()
     assert unlimited.calls == []
+
+
+@pytest.mark.parametrize("durable, synced", [
+    # each append, then the directory once the append created the file; each write before its
+    # rename, then the directory (the close: a snapshot, then the emptied log)
+    (True, ["wal.msgpack", "store", "mutations.jsonl", "store", "wal.msgpack", "mutations.jsonl",
+            "snapshot.msgpack.tmp", "store", "wal.msgpack.tmp", "store"]),
+    (False, []),
+])
+def test_directory_storage_syncs_what_it_changes_when_durable(tmp_path, monkeypatch, durable, synced):
+    seen = []
+    real_fsync = os.fsync
+
+    def fsync(fd):
+        seen.append(os.path.basename(os.readlink(f"/proc/self/fd/{fd}")))
+        real_fsync(fd)
+
+    monkeypatch.setattr(os, "fsync", fsync)
+    store = core.NativeStore(DirectoryStorage(tmp_path / "store", durable=durable))
+    store.apply(put_nodes=[node("a", "note")])
+    store.apply(put_nodes=[node("b", "note")])
+    store.close()
+    assert seen == synced
+    assert store.capabilities()["fsync"] is durable

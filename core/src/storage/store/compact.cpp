@@ -47,6 +47,7 @@ Result<std::uint64_t> Store::rewrite_wal_from(std::uint64_t keep_from) {
   if (!all_covered) {
     format::WalContents wal = format::decode_wal(*bytes);
     // A frame that holds real data is kept for whoever can read it; only a torn tail is dropped.
+    TARNWICK_TRY(format::check_wal_lengths(wal, *bytes));
     TARNWICK_TRY(format::check_wal_stop(wal, *bytes));
     const std::size_t n = wal.entries.size();
     const std::size_t from = keep_from < n ? static_cast<std::size_t>(keep_from) : n;

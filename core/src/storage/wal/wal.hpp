@@ -38,12 +38,26 @@ struct WalContents {
 // The readable prefix of a log; never fails.
 WalContents decode_wal(std::span<const std::uint8_t> bytes);
 
-// Succeeds when what stopped the reader is what a crash can leave: a torn tail, or an unreadable
-// frame whose bytes are zeros from its body on (from its length prefix on, for a zero-length
-// frame), as when a file was extended before its data reached the disk. Anything else is damage
-// to real data, which a reader must not drop: corrupt_data "unreadable WAL frame at byte {offset
-// of its length prefix}".
+// The store's reading of "wal.msgpack" refuses damage that `decode_wal` would read as a torn
+// tail (wal_damage.cpp). Both fail with corrupt_data "unreadable WAL frame at byte {offset of the
+// frame's length prefix}" and succeed for anything a crash can leave.
+//
+// `check_wal_stop`, for an unreadable frame: a torn frame when the file's bytes are zeros from its
+// body on (from its length prefix on, for a zero-length frame), or when, before the file's final
+// run of zero bytes, which begins within its body, its body holds only a value cut short.
 Result<void> check_wal_stop(const WalContents& wal, std::span<const std::uint8_t> bytes);
+
+// `check_wal_lengths`, for a length prefix that was enlarged. A frame is damaged when
+//   - its declared length runs past the end of the file, yet its body begins with one whole,
+//     readable entry that ends at or before the file's final run of zero bytes (the end of the
+//     file when the last byte is not zero): a tear cannot leave a whole entry;
+//   - it lies within the file and its entry ends before its body does, with a byte that is not
+//     zero somewhere after the entry: reading would go on at a wrong offset.
+// Looks at the frames before the stop and the stopping frame only.
+Result<void> check_wal_lengths(const WalContents& wal, std::span<const std::uint8_t> bytes);
+
+// The body length declared by the frame whose 4-byte prefix starts at `offset` (within `bytes`).
+std::size_t wal_frame_length(std::span<const std::uint8_t> bytes, std::size_t offset);
 
 // The tree forms of one entry, and the pull reader of one frame body alone (none whenever the
 // tree path would report an error).

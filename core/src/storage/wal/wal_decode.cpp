@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <string>
 
 #include "storage/format/precision.hpp"
@@ -166,8 +165,7 @@ WalContents decode_wal(std::span<const std::uint8_t> bytes) {
     out.stop_offset = p;
     if (left == 0) return out;  // WalStop::End
     if (left < kWalFrameHeaderSize) break;
-    std::size_t length = 0;
-    for (std::size_t i = 0; i < kWalFrameHeaderSize; ++i) length = (length << 8) | bytes[p + i];
+    const std::size_t length = wal_frame_length(bytes, p);
     if (length > left - kWalFrameHeaderSize) break;
     auto entry = pull_wal_entry(bytes.subspan(p + kWalFrameHeaderSize, length));
     if (!entry) {
@@ -181,13 +179,10 @@ WalContents decode_wal(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-Result<void> check_wal_stop(const WalContents& wal, std::span<const std::uint8_t> bytes) {
-  if (wal.stop != WalStop::UnreadableFrame) return {};
+std::size_t wal_frame_length(std::span<const std::uint8_t> bytes, std::size_t offset) {
   std::size_t length = 0;
-  for (std::size_t i = 0; i < kWalFrameHeaderSize; ++i) length = (length << 8) | bytes[wal.stop_offset + i];
-  const auto rest = bytes.subspan(length == 0 ? wal.stop_offset : wal.stop_offset + kWalFrameHeaderSize);
-  if (std::all_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b == 0; })) return {};
-  return fail(corrupt("unreadable WAL frame at byte " + std::to_string(wal.stop_offset)));
+  for (std::size_t i = 0; i < kWalFrameHeaderSize; ++i) length = (length << 8) | bytes[offset + i];
+  return length;
 }
 
 }  // namespace tarnwick::format
