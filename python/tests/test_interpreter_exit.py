@@ -8,7 +8,7 @@ import sys
 
 import pytest
 
-# One child per run: two daemon threads per named call loop it while the main thread ends after
+# One child per run: a daemon thread per named call loops it while the main thread ends after
 # `delay` seconds. What keeps the calls at risk is the trigger: something inside the call gives up the
 # interpreter lock, and the finalizing interpreter ends a thread that asks for it back.
 #   search  the index search itself runs without the lock
@@ -73,7 +73,10 @@ class Litter:
         time.sleep(0.001)
         Litter.pending -= 1
 
+go = threading.Event()
+
 def work(call):
+    go.wait()
     while True:
         # A little litter at a time: finalizers that pile up faster than they run never let
         # whichever thread runs them go.
@@ -83,8 +86,11 @@ def work(call):
 
 if trigger == "gc":
     gc.set_threshold(5)
-for method in methods * 2:
+# The threads start before any of them runs: a main thread waiting for the lock among many
+# busy ones may wait long.
+for method in methods:
     threading.Thread(target=work, args=(calls[method],), daemon=True).start()
+go.set()
 time.sleep(delay)
 print("ending")
 """
