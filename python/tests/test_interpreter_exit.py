@@ -118,6 +118,11 @@ def run_child(trigger, methods, delay):
     return run.returncode, run.stdout, run.stderr[-2000:]
 
 
+# AddressSanitizer learns of a C++ throw and clears the stack's poison before the unwind, but not
+# of the interpreter's pthread_exit: the first cleanup on the way out then trips over the poison
+# the skipped frames left and reports it as a stack overflow.
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer cannot follow the interpreter's pthread_exit")
 def test_exit_with_daemon_threads_inside_calls():
     jobs = [(trigger, methods, longest * (run + 1) / runs)
             for trigger, methods, runs, longest in CASES for run in range(runs)]
