@@ -9,8 +9,8 @@ import sys
 import pytest
 
 # One child per run: a daemon thread per named call loops it while the main thread ends after
-# `delay` seconds. What keeps the calls at risk is the trigger: something inside the call gives up the
-# interpreter lock, and the finalizing interpreter ends a thread that asks for it back.
+# `delay` seconds. What keeps the calls at risk is the trigger: something inside the call gives
+# up the interpreter lock, and the finalizing interpreter ends a thread that asks for it back.
 #   search  the index search itself runs without the lock
 #   storage the storage object sleeps inside every storage call
 #   gc      the collector, run by the call's own allocations, finds a cycle whose finalizer sleeps
