@@ -2,7 +2,8 @@
 // The borrow state of one index instance. Readers share it, a writer holds it alone, and a
 // conflict fails at once instead of waiting: the only reader that runs without the interpreter
 // lock is a search, and a waiting writer would hold that lock the search needs to finish.
-// Every change of the state happens with the interpreter lock held, so no atomics are needed.
+// Every change of the state happens with the interpreter lock held, so no atomics are needed; a
+// thread the finalizing interpreter ends holds no lock and leaves its borrow in place.
 
 #include <Python.h>
 
@@ -23,7 +24,7 @@ class BorrowState {
     Guard& operator=(const Guard&) = delete;
     Guard& operator=(Guard&&) = delete;
     ~Guard() {
-      if (state_ == nullptr) return;
+      if (state_ == nullptr || interpreter_ends_this_thread()) return;
       if (writer_) {
         state_->count_ = 0;
       } else {

@@ -5,7 +5,7 @@
 
 #include <type_traits>
 
-#include "lib/thread_end.hpp"
+#include "lib/interpreter_exit.hpp"
 
 namespace tarnwick::py {
 
@@ -15,13 +15,9 @@ namespace tarnwick::py {
 // another thread may hold while it needs the interpreter lock to finish (a store's mutex: wait
 // here rather than holding the interpreter lock the holder needs).
 //
-// Taking the lock back may not return. While the interpreter finalizes, it ends a thread that
-// asks for the lock with pthread_exit, which unwinds the thread's stack by a forced unwind
-// (abi::__forced_unwind). That is the interpreter ending the thread, not an error: it must pass
-// through this function and every frame of ours above it, so none of them may be noexcept and
-// every catch-all must rethrow it (see guard.hpp). The value `work` returned is then destroyed
-// without the interpreter lock: it may own a std::unique_lock, which lets its mutex go, but no
-// Python reference.
+// Taking the lock back may not return: the finalizing interpreter ends the thread there
+// (interpreter_exit.hpp). The value `work` returned is then destroyed without the interpreter
+// lock: it may own a std::unique_lock, which lets its mutex go, but no Python reference.
 template <class Work>
 std::invoke_result_t<Work&> without_gil(Work&& work) {
   PyThreadState* state = PyEval_SaveThread();
@@ -37,21 +33,22 @@ std::invoke_result_t<Work&> without_gil(Work&& work) {
   };
   if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
     run();
-    noting_thread_end([&] { PyEval_RestoreThread(state); });
+    PyEval_RestoreThread(state);
   } else {
     auto result = run();
-    noting_thread_end([&] { PyEval_RestoreThread(state); });
+    PyEval_RestoreThread(state);
     return result;
   }
 }
 
 // Holds the interpreter lock for the life of the scope: takes it when this thread lacks it and
-// gives it back afterwards; does nothing more when the thread already holds it.
+// gives it back afterwards; does nothing more when the thread already holds it. A thread the
+// finalizing interpreter ends gives nothing back.
 class GilHeld {
  public:
   GilHeld() : state_(PyGILState_Ensure()) {}
   ~GilHeld() {
-    if (!interpreter_ending_thread) PyGILState_Release(state_);
+    if (!interpreter_ends_this_thread()) PyGILState_Release(state_);
   }
   GilHeld(const GilHeld&) = delete;
   GilHeld& operator=(const GilHeld&) = delete;

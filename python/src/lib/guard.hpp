@@ -4,9 +4,9 @@
 // internal fault and becomes PanicException.
 //
 // One unwind passes: the forced unwind by which the finalizing interpreter ends a thread that
-// asks for the interpreter lock back (see without_gil in gil.hpp). It is the interpreter's own
-// way out of the thread, so the guard rethrows it, and neither the guard nor an entry point
-// built on it is noexcept: a noexcept frame on its way would terminate the process.
+// asks for the interpreter lock back (interpreter_exit.hpp). It is the interpreter's own way out
+// of the thread, so the guard rethrows it, and neither the guard nor an entry point built on it
+// is noexcept: a noexcept frame on its way would terminate the process.
 
 #include <Python.h>
 #include <cxxabi.h>

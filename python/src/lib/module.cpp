@@ -3,10 +3,12 @@
 #include <Python.h>
 
 #include <array>
+#include <atomic>
 
 #include "lib/exceptions.hpp"
 #include "lib/guard.hpp"
 #include "lib/index_types.hpp"
+#include "lib/interpreter_exit.hpp"
 #include "lib/native_store.hpp"
 #include "lib/py_ref.hpp"
 #include "lib/query_functions.hpp"
@@ -40,6 +42,25 @@ PyMethodDef module_functions[] = {
     aggregate_query_plan_function(),
     {nullptr, nullptr, 0, nullptr},
 };
+
+// Notes the thread that finalizes the interpreter (interpreter_exit.hpp). The interpreter runs
+// its exit hooks on that thread before it ends any other.
+PyObject* note_finalizing_thread(PyObject*, PyObject*) noexcept {
+  detail::finalizing_thread.store(PyThread_get_thread_ident(), std::memory_order_release);
+  return Py_NewRef(Py_None);
+}
+
+PyMethodDef exit_hook_definition = {"_note_finalizing_thread", &note_finalizing_thread, METH_NOARGS, nullptr};
+
+PyResult<void> register_exit_hook() {
+  auto hook = checked(PyCFunction_New(&exit_hook_definition, nullptr));
+  if (!hook) return error_set();
+  auto atexit = checked(PyImport_ImportModule("atexit"));
+  if (!atexit) return error_set();
+  auto registered = checked(PyObject_CallMethod(atexit->get(), "register", "O", hook->get()));
+  if (!registered) return error_set();
+  return {};
+}
 
 // Appends the name to `__all__` (creating the list on first use), then sets the attribute.
 PyResult<void> add(PyObject* module, const char* name, PyObject* value) {
@@ -78,7 +99,7 @@ PyResult<void> module_body(PyObject* module) {
     if (!type) return error_set();
     PY_TRY(add(module, std::string(exception_name(kind)).c_str(), *type));
   }
-  return {};
+  return register_exit_hook();
 }
 
 PyResult<PyRef> initialise() {

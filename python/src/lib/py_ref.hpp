@@ -7,7 +7,7 @@
 #include <expected>
 #include <utility>
 
-#include "lib/thread_end.hpp"
+#include "lib/interpreter_exit.hpp"
 
 namespace tarnwick::py {
 
@@ -20,7 +20,10 @@ using PyResult = std::expected<T, PyErrSet>;
 using Raised = std::unexpected<PyErrSet>;
 inline Raised error_set() { return std::unexpected(PyErrSet{}); }
 
-// One strong reference, released when the holder goes.
+// One strong reference, released when the holder goes; left to the interpreter instead when the
+// holder goes on a thread the finalizing interpreter ends. Releasing can run Python code (a
+// finalizer), during which the thread can be ended: the release and the destructor let that
+// forced unwind pass.
 class PyRef {
  public:
   PyRef() = default;
@@ -30,14 +33,14 @@ class PyRef {
     return PyRef(p);
   }
   PyRef(PyRef&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-  PyRef& operator=(PyRef&& o) noexcept {
+  PyRef& operator=(PyRef&& o) {
     PyRef old(std::exchange(p_, std::exchange(o.p_, nullptr)));
     return *this;
   }
   PyRef(const PyRef&) = delete;
   PyRef& operator=(const PyRef&) = delete;
-  ~PyRef() {
-    if (!interpreter_ending_thread) Py_XDECREF(p_);
+  ~PyRef() noexcept(false) {
+    if (p_ != nullptr && !interpreter_ends_this_thread()) Py_DECREF(p_);
   }
 
   PyObject* get() const { return p_; }

@@ -88,7 +88,7 @@ PyResult<Bytes> bytes_from_py(PyObject* object) {
   return out;
 }
 
-PythonStorage::~PythonStorage() {
+PythonStorage::~PythonStorage() noexcept {
   GilHeld gil;
   kept_ = PendingException();
   lent_ = PyRef();
@@ -114,8 +114,7 @@ Result<PyRef> PythonStorage::call(const char* method, PyObject* raw_arguments) {
   if (!owned_arguments) return fail(failure());
   PyRef callable = PyRef::steal(PyObject_GetAttrString(object_.get(), method));
   if (!callable) return fail(failure());
-  PyRef result =
-      PyRef::steal(noting_thread_end([&] { return PyObject_Call(callable.get(), owned_arguments.get(), nullptr); }));
+  PyRef result = PyRef::steal(PyObject_Call(callable.get(), owned_arguments.get(), nullptr));
   if (!result) return fail(failure());
   return result;
 }

@@ -21,7 +21,9 @@ namespace tarnwick::py {
 class PythonStorage final : public store::Storage {
  public:
   explicit PythonStorage(PyRef object) : object_(std::move(object)) {}
-  ~PythonStorage() override;
+  // noexcept like every Storage: a forced unwind out of the storage object's finalizer ends the
+  // process here, which only a store dropped on a daemon thread at interpreter exit can meet.
+  ~PythonStorage() noexcept override;
   PythonStorage(const PythonStorage&) = delete;
   PythonStorage& operator=(const PythonStorage&) = delete;
 

@@ -1,6 +1,7 @@
 #pragma once
 // The mutex of one NativeStore, with the two things std::mutex lacks here: a poisoned flag, set
-// when a call ends abnormally (a C++ exception, not a store error) while holding it, and the
+// when a call ends abnormally while holding it (a C++ exception, not a store error, or the
+// finalizing interpreter ending the thread, which leaves the store half way), and the
 // holder's thread, so that a storage object calling back into the store that is calling it gets
 // an error instead of a deadlock.
 //
@@ -32,7 +33,9 @@ class StoreLock {
     Held& operator=(Held&&) = delete;
     ~Held() {
       if (lock_ == nullptr) return;
-      if (std::uncaught_exceptions() > exceptions_at_start_) lock_->poisoned_ = true;
+      if (std::uncaught_exceptions() > exceptions_at_start_ || interpreter_ends_this_thread()) {
+        lock_->poisoned_ = true;
+      }
       lock_->owner_.store(0, std::memory_order_relaxed);
       lock_->mutex_.unlock();
     }
