@@ -80,7 +80,8 @@ class Tarnwick:
         self.open()
 
     def open(self):
-        self.store = core.NativeStore(DirectoryStorage(self.root, durable=False), vector_precision=self.precision)
+        self.store = core.NativeStore(DirectoryStorage(self.root, durable=False),
+                                      vector_precision=self.precision)
 
     def apply(self, nodes, edges):
         self.store.apply(put_nodes=nodes, put_edges=edges)
