@@ -41,6 +41,7 @@ StoredNode::StoredNode(std::string_view key, Node&& node)
       revision_(node.revision),
       tail_(tail_of(std::move(node), own_id_)) {
   if (node.data.empty()) return;
+  data_depth_ = static_cast<std::uint16_t>(json::nesting_depth(node.data));
   msgpack::Writer out;
   format::write_data_object(node.data, out);
   // Data nested within the value depth limit always has a form, so the writer cannot fail here.
@@ -74,6 +75,7 @@ format::NodeFields StoredNode::fields(std::string_view key) const {
           type_,
           nullptr,
           data_size_ == 0 ? std::span<const std::uint8_t>(kEmptyMap) : packed_data(),
+          data_depth_,
           inserted_at_,
           updated_at_,
           revision_,

@@ -38,6 +38,9 @@ class StoredNode {
   std::unique_ptr<std::uint8_t[]> data_;  // none for an empty object
   std::uint32_t data_size_ = 0;
   bool own_id_ = false;  // the node's own id differs from its key and is kept in `tail_`
+  // How deep the data nests, the object itself being level 1: the snapshot writer places the
+  // bytes deeper within the file and must refuse them as it would the object.
+  std::uint16_t data_depth_ = 1;
   std::int64_t inserted_at_ = 0;
   std::int64_t updated_at_ = 0;
   std::uint64_t revision_ = 0;
