@@ -14,6 +14,7 @@
 
 #include "json/json.hpp"
 #include "model/records.hpp"
+#include "storage/format/data_bytes.hpp"
 #include "storage/format/record_writer.hpp"
 
 namespace tarnwick::store {
@@ -23,6 +24,8 @@ class StoredNode {
   // Keeps everything but the vector; the node's own id only when it is not `key`, the id it is
   // stored under.
   StoredNode(std::string_view key, Node&& node);
+  // The same for a node whose data is left out of it and given as the bytes writing it gives.
+  StoredNode(std::string_view key, Node&& node, const format::DataBytes& data);
 
   std::string_view type() const { return type_; }
   json::Object data() const;
@@ -32,6 +35,8 @@ class StoredNode {
   format::NodeFields fields(std::string_view key) const;
 
  private:
+  void keep_data(std::span<const std::uint8_t> bytes, std::size_t depth);
+
   std::span<const std::uint8_t> packed_data() const { return {data_.get(), data_size_}; }
 
   std::string type_;
