@@ -89,6 +89,9 @@ struct SnapshotTaker {
   std::function<void(std::string&, Edge&)> edge;
   std::function<void(std::string&, std::vector<double>&)> vector;
   bool data_as_bytes = false;
+  // Told, before the node entries, how many there can be: the list's count, bounded by what the
+  // bytes left can hold, so a damaged count asks for no more room than the file could fill.
+  std::function<void(std::size_t)> node_count = {};
 };
 std::optional<VectorPrecision> pull_snapshot_into(std::span<const std::uint8_t> bytes, const SnapshotTaker& taker);
 // The error the tree path reports for these bytes, or none when they read. Decodes no more than

@@ -97,6 +97,10 @@ bool pull_vector(pull::Cursor& c, std::vector<double>& out) {
          read_vector_body(c, h, out);
 }
 
+// The fewest bytes a node entry that reads takes: its array, an id, and a map of the four keys
+// a node must have with the shortest values.
+constexpr std::size_t kMinNodeEntrySize = 32;
+
 enum TopKey { kTopVersion, kTopNodes, kTopEdges, kTopVectors, kTopPrecision };
 constexpr std::string_view kTopKeys[] = {snapshot_key::kVersion, snapshot_key::kNodes, snapshot_key::kEdges,
                                          snapshot_key::kVectors, snapshot_key::kVectorPrecision};
@@ -144,6 +148,13 @@ std::optional<VectorPrecision> pull_snapshot_into(std::span<const std::uint8_t> 
         return msgpack::skip_body(cc, h);
       }
       case kTopNodes: {
+        if (taker.node_count) {
+          pull::Cursor peek = cc;
+          pull::Header list;
+          if (pull::header(peek, list) && list.kind == pull::Kind::Array)
+            taker.node_count(
+                static_cast<std::size_t>(std::min<std::uint64_t>(list.length, peek.remaining() / kMinNodeEntrySize)));
+        }
         std::optional<DataBytes> data;
         const auto read = [&](pull::Cursor& ec, Node& n) {
           return taker.data_as_bytes ? read_node_keeping_data(ec, n, data) : read_node(ec, n);

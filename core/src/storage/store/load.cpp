@@ -80,6 +80,7 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
       [&](std::string& id, Edge& edge) { edges.insert_or_assign(std::move(id), std::move(edge)); },
       [&](std::string& id, std::vector<double>& values) { listed.insert_or_assign(std::move(id), std::move(values)); },
       true,
+      [&](std::size_t count) { nodes.reserve(count); },
   };
   std::optional<VectorPrecision> precision = format::pull_snapshot_into(bytes, taker);
   if (!precision) {
