@@ -91,6 +91,9 @@ void print_integer(std::string& out, std::uint64_t u);
 // it is one. Stops looking at the first level beyond the limit.
 bool deeper_than(const Value& v, std::size_t levels);
 bool deeper_than(const Object& o, std::size_t levels);
+// How many levels arrays and objects nest, counted the same way: 0 for a scalar.
+std::size_t nesting_depth(const Value& v);
+std::size_t nesting_depth(const Object& o);
 
 // JSON value equality: an integer never equals a double; signed and unsigned integers compare
 // by value; 0.0 equals -0.0; objects compare as key sets; arrays in order.

@@ -299,6 +299,40 @@ TEST(StoreLoad, DamagedLengthStopsCompactionAndRepairBeforeTheLogIsRewritten) {
   }
 }
 
+// The log takes data nested deeper than a snapshot can hold. Folding it, at load or when a
+// compaction retries the load, refuses the node as writing the record itself does, and leaves
+// the files as they were; data within reach makes a snapshot that reads back.
+TEST(StoreLoad, DataTooDeepForTheSnapshotIsRefusedAsTheRecordWriterRefusesIt) {
+  for (const std::size_t levels : {506u, 507u, 508u, 509u, 510u}) {
+    SCOPED_TRACE(levels);
+    json::Value chain = json::Array{};
+    for (std::size_t i = 2; i < levels; ++i) chain = json::Array{std::move(chain)};
+    const Node node = make_node("a", "note", json::Object{{"d", std::move(chain)}});
+    ASSERT_EQ(json::nesting_depth(node.data), levels);
+    const format::SnapshotNodeRef ref{"a", &node, std::nullopt};
+    const std::string expected =
+        error_text(format::encode_snapshot_with_precision({&ref, 1}, {}, {}, VectorPrecision::Float64, true));
+
+    auto disk = std::make_shared<Disk>();
+    const Bytes wal = wal_bytes({{WalEntry::PutNode{node}}});
+    disk->files["wal.msgpack"] = wal;
+    auto s = open_store(disk);
+    if (expected != "ok") {
+      EXPECT_EQ(error_text(s->node_count()), expected);
+      EXPECT_EQ(error_text(s->compact()), expected);
+      EXPECT_FALSE(disk->files.contains("snapshot.msgpack"));
+      EXPECT_EQ(disk->files.at("wal.msgpack"), wal);
+      continue;
+    }
+    ASSERT_EQ(s->node_count().value(), 1u);
+    ASSERT_TRUE(apply(*s, put_nodes({make_node("b")})));
+    ASSERT_TRUE(s->compact());
+    auto reopened = open_store(disk);
+    ASSERT_EQ(reopened->node_count().value(), 2u);
+    EXPECT_TRUE(json::equal(StoreTestAccess::node_record(*reopened, "a").data, node.data));
+  }
+}
+
 TEST(StoreLoad, ClosedStoreRefusesToLoadAndToCompact) {
   auto disk = std::make_shared<Disk>();
   auto s = open_store(disk);

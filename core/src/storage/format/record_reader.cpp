@@ -254,12 +254,14 @@ constexpr std::string_view kNodeKeys[] = {
 constexpr std::uint32_t kNodeRequired =
     (1u << kNodeId) | (1u << kNodeType) | (1u << kNodeInsertedAt) | (1u << kNodeUpdatedAt);
 
-bool read_node_field(int k, Cursor& c, Node& n) {
+// `keep`, when given, takes the data as bytes where they are in the writer's form.
+bool read_node_field(int k, Cursor& c, Node& n, std::optional<DataBytes>* keep) {
   Header h;
   switch (k) {
     case kNodeId: return read_text(c, n.id);
     case kNodeType: return read_text(c, n.type);
     case kNodeData: {
+      if (keep && (*keep = take_data_bytes(c))) return true;
       std::optional<json::Object> data;
       if (!read_data(c, data)) return false;
       if (data) n.data = std::move(*data);
@@ -453,7 +455,16 @@ bool read_data_object(Cursor& c, json::Object& out) {
   return true;
 }
 
-bool read_node(Cursor& c, Node& out) { return read_record(c, kNodeKeys, kNodeRequired, out, read_node_field); }
+bool read_node(Cursor& c, Node& out) {
+  return read_record(c, kNodeKeys, kNodeRequired, out,
+                     [](int k, Cursor& cc, Node& n) { return read_node_field(k, cc, n, nullptr); });
+}
+
+bool read_node_keeping_data(Cursor& c, Node& out, std::optional<DataBytes>& data) {
+  data.reset();
+  return read_record(c, kNodeKeys, kNodeRequired, out,
+                     [&](int k, Cursor& cc, Node& n) { return read_node_field(k, cc, n, &data); });
+}
 
 bool read_edge(Cursor& c, Edge& out) { return read_record(c, kEdgeKeys, kEdgeRequired, out, read_edge_field); }
 

@@ -7,13 +7,19 @@
 
 #include <vector>
 
+#include <optional>
+
 #include "json/json.hpp"
+#include "storage/format/data_bytes.hpp"
 #include "model/records.hpp"
 #include "storage/msgpack/cursor.hpp"
 
 namespace tarnwick::format {
 
 bool read_node(msgpack::Cursor& c, Node& out);
+// The same, except that data already in the writer's form is left as bytes in `data` (and the
+// node's own data empty); `data` is none when the data was read into the node.
+bool read_node_keeping_data(msgpack::Cursor& c, Node& out, std::optional<DataBytes>& data);
 bool read_edge(msgpack::Cursor& c, Edge& out);
 // A vector in either form, whose header was already read and is an array or a map.
 bool read_vector_body(msgpack::Cursor& c, const msgpack::Header& h, std::vector<double>& out);

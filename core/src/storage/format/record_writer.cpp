@@ -128,7 +128,7 @@ void write_node(const NodeFields& n, std::optional<VectorRef> vector, VectorPrec
   msgpack::encode_str(key::kData, out);
   if (n.data)
     write_object(*n.data, depth + 1, out);
-  else
+  else if (msgpack::check_depth(depth + n.packed_depth, out))
     out.put(n.packed_data.data(), n.packed_data.size());
   msgpack::encode_str(key::kVector, out);
   if (vector) {
@@ -181,7 +181,7 @@ void write_node(const NodeFields& n, std::optional<VectorRef> vector, VectorPrec
 }
 
 NodeFields fields_of(const Node& n) {
-  return {n.id, n.type, &n.data, {}, n.inserted_at, n.updated_at, n.revision, &n};
+  return {n.id, n.type, &n.data, {}, 1, n.inserted_at, n.updated_at, n.revision, &n};
 }
 
 void write_node(const Node& n, std::optional<VectorRef> vector, VectorPrecision precision, std::size_t depth,

@@ -28,6 +28,9 @@ struct NodeFields {
   std::string_view type;
   const json::Object* data = nullptr;
   std::span<const std::uint8_t> packed_data;
+  // How deep `packed_data` nests, its own map being level 1: the writer refuses it, as it would
+  // the object, when that puts a container beyond the nesting limit.
+  std::size_t packed_depth = 1;
   std::int64_t inserted_at = 0;
   std::int64_t updated_at = 0;
   std::uint64_t revision = 0;

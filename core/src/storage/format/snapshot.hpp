@@ -14,6 +14,7 @@
 
 #include "error/error.hpp"
 #include "model/records.hpp"
+#include "storage/format/data_bytes.hpp"
 #include "storage/format/record_writer.hpp"
 #include "storage/format/vector_ref.hpp"
 #include "storage/msgpack/bytes.hpp"
@@ -80,10 +81,17 @@ std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes);
 // The pull reader handing over each entry as it is read, in file order: the id and the record,
 // which the taker may move from. Gives the precision once the whole snapshot read, and none
 // exactly when `pull_snapshot` gives none, possibly after some entries were handed over.
+// With `data_as_bytes`, a node's data in the writer's form comes as its bytes (borrowed from
+// the snapshot for the call) with the node's own data left empty; otherwise, and for any other
+// data, the bytes are none and the data is in the node.
 struct SnapshotTaker {
-  std::function<void(std::string&, Node&)> node;
+  std::function<void(std::string&, Node&, const std::optional<DataBytes>&)> node;
   std::function<void(std::string&, Edge&)> edge;
   std::function<void(std::string&, std::vector<double>&)> vector;
+  bool data_as_bytes = false;
+  // Told, before the node entries, how many there can be: the list's count, bounded by what the
+  // bytes left can hold, so a damaged count asks for no more room than the file could fill.
+  std::function<void(std::size_t)> node_count = {};
 };
 std::optional<VectorPrecision> pull_snapshot_into(std::span<const std::uint8_t> bytes, const SnapshotTaker& taker);
 // The error the tree path reports for these bytes, or none when they read. Decodes no more than

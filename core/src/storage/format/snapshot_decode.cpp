@@ -70,8 +70,8 @@ constexpr std::string_view kVectorShape = "vector entry must be [id, array]";
 
 // Each entry is read into one record that is handed over and then read into again, so that a
 // taker that keeps the records in a form of its own never holds a list of them.
-template <class T, class ReadRecord>
-bool pull_entries(pull::Cursor& c, ReadRecord read_record, const std::function<void(std::string&, T&)>& take) {
+template <class T, class ReadRecord, class Take>
+bool pull_entries(pull::Cursor& c, ReadRecord read_record, const Take& take) {
   pull::Header list;
   if (!pull::header(c, list)) return false;
   if (list.kind != pull::Kind::Array) return msgpack::skip_body(c, list);
@@ -97,6 +97,10 @@ bool pull_vector(pull::Cursor& c, std::vector<double>& out) {
          read_vector_body(c, h, out);
 }
 
+// The fewest bytes a node entry that reads takes: its array, an id, and a map of the four keys
+// a node must have with the shortest values.
+constexpr std::size_t kMinNodeEntrySize = 32;
+
 enum TopKey { kTopVersion, kTopNodes, kTopEdges, kTopVectors, kTopPrecision };
 constexpr std::string_view kTopKeys[] = {snapshot_key::kVersion, snapshot_key::kNodes, snapshot_key::kEdges,
                                          snapshot_key::kVectors, snapshot_key::kVectorPrecision};
@@ -116,7 +120,9 @@ Result<SnapshotData> snapshot_from_msg(const Msg& top) {
 std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes) {
   SnapshotData data;
   const SnapshotTaker taker{
-      [&](std::string& id, Node& n) { data.nodes.emplace_back(std::move(id), std::move(n)); },
+      [&](std::string& id, Node& n, const std::optional<DataBytes>&) {
+        data.nodes.emplace_back(std::move(id), std::move(n));
+      },
       [&](std::string& id, Edge& e) { data.edges.emplace_back(std::move(id), std::move(e)); },
       [&](std::string& id, std::vector<double>& v) { data.vectors.emplace_back(std::move(id), std::move(v)); },
   };
@@ -141,7 +147,20 @@ std::optional<VectorPrecision> pull_snapshot_into(std::span<const std::uint8_t> 
         if (h.kind == pull::Kind::Float) version = version_of_double(h.number);
         return msgpack::skip_body(cc, h);
       }
-      case kTopNodes: return pull_entries<Node>(cc, read_node, taker.node);
+      case kTopNodes: {
+        if (taker.node_count) {
+          pull::Cursor peek = cc;
+          pull::Header list;
+          if (pull::header(peek, list) && list.kind == pull::Kind::Array)
+            taker.node_count(
+                static_cast<std::size_t>(std::min<std::uint64_t>(list.length, peek.remaining() / kMinNodeEntrySize)));
+        }
+        std::optional<DataBytes> data;
+        const auto read = [&](pull::Cursor& ec, Node& n) {
+          return taker.data_as_bytes ? read_node_keeping_data(ec, n, data) : read_node(ec, n);
+        };
+        return pull_entries<Node>(cc, read, [&](std::string& id, Node& n) { taker.node(id, n, data); });
+      }
       case kTopEdges: return pull_entries<Edge>(cc, read_edge, taker.edge);
       case kTopVectors: return pull_entries<std::vector<double>>(cc, pull_vector, taker.vector);
       default: {  // kTopPrecision

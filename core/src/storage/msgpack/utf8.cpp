@@ -72,4 +72,17 @@ std::string lossy_text(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
+bool valid_utf8(std::span<const std::uint8_t> bytes) {
+  const std::uint8_t* s = bytes.data();
+  const std::size_t n = bytes.size();
+  if (all_ascii(s, n)) return true;
+  std::size_t bad;
+  for (std::size_t i = 0; i < n;) {
+    const std::size_t len = valid_sequence(s, n, i, bad);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
 }  // namespace tarnwick::msgpack

@@ -9,5 +9,7 @@
 namespace tarnwick::msgpack {
 
 std::string lossy_text(std::span<const std::uint8_t> bytes);
+// Whether `lossy_text` gives the bytes back unchanged.
+bool valid_utf8(std::span<const std::uint8_t> bytes);
 
 }  // namespace tarnwick::msgpack

@@ -111,6 +111,10 @@ void Store::rebuild_indexes() {
   edges_by_target_.clear();
   shared_unique_keys_.clear();
   schema_violators_.clear();
+  // Each type's set sized first: growing a set of many ids hashes every id again at each step.
+  TextMap<std::size_t> per_type;
+  for (const auto& entry : nodes_) ++per_type[std::string(entry.second.type())];
+  for (const auto& [type, count] : per_type) nodes_by_type_[type].reserve(count);
   for (const auto& [id, node] : nodes_) add_node_entries(id, node);
   for (const auto& [id, edge] : edges_) add_edge_entries(id, edge);
 }

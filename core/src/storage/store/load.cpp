@@ -70,16 +70,18 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   TextMap<std::vector<double>> listed;   // the "vectors" list
   TextMap<std::vector<double>> carried;  // the vectors inside the surviving node entries
   const format::SnapshotTaker taker{
-      [&](std::string& id, Node& node) {
+      [&](std::string& id, Node& node, const std::optional<format::DataBytes>& data) {
         if (node.vector)
           carried.insert_or_assign(id, std::move(*node.vector));
         else
           carried.erase(id);
-        StoredNode stored(id, std::move(node));
+        StoredNode stored = data ? StoredNode(id, std::move(node), *data) : StoredNode(id, std::move(node));
         nodes.insert_or_assign(std::move(id), std::move(stored));
       },
       [&](std::string& id, Edge& edge) { edges.insert_or_assign(std::move(id), std::move(edge)); },
       [&](std::string& id, std::vector<double>& values) { listed.insert_or_assign(std::move(id), std::move(values)); },
+      true,
+      [&](std::size_t count) { nodes.reserve(count); },
   };
   std::optional<VectorPrecision> precision = format::pull_snapshot_into(bytes, taker);
   if (!precision) {
@@ -90,7 +92,7 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
     edges.clear();
     listed.clear();
     carried.clear();
-    for (auto& [id, node] : data.nodes) taker.node(id, node);
+    for (auto& [id, node] : data.nodes) taker.node(id, node, std::nullopt);
     for (auto& [id, edge] : data.edges) taker.edge(id, edge);
     for (auto& [id, values] : data.vectors) taker.vector(id, values);
     precision = data.precision;

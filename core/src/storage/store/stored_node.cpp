@@ -33,20 +33,30 @@ std::unique_ptr<Node> tail_of(Node&& n, bool own_id) {
 
 }  // namespace
 
-StoredNode::StoredNode(std::string_view key, Node&& node)
+StoredNode::StoredNode(std::string_view key, Node&& node, const format::DataBytes& data)
     : type_(std::move(node.type)),
       own_id_(node.id != key),
       inserted_at_(node.inserted_at),
       updated_at_(node.updated_at),
       revision_(node.revision),
       tail_(tail_of(std::move(node), own_id_)) {
+  // An empty map is the one form of one byte, and is kept as no bytes.
+  if (data.bytes.size() > 1) keep_data(data.bytes, data.depth);
+}
+
+StoredNode::StoredNode(std::string_view key, Node&& node) : StoredNode(key, std::move(node), format::DataBytes{}) {
   if (node.data.empty()) return;
   msgpack::Writer out;
   format::write_data_object(node.data, out);
   // Data nested within the value depth limit always has a form, so the writer cannot fail here.
-  data_size_ = static_cast<std::uint32_t>(out.size());
+  keep_data({out.written_at(0), out.size()}, json::nesting_depth(node.data));
+}
+
+void StoredNode::keep_data(std::span<const std::uint8_t> bytes, std::size_t depth) {
+  data_depth_ = static_cast<std::uint16_t>(depth);
+  data_size_ = static_cast<std::uint32_t>(bytes.size());
   data_ = std::make_unique_for_overwrite<std::uint8_t[]>(data_size_);
-  std::memcpy(data_.get(), out.written_at(0), data_size_);
+  std::memcpy(data_.get(), bytes.data(), data_size_);
 }
 
 json::Object StoredNode::data() const {
@@ -74,6 +84,7 @@ format::NodeFields StoredNode::fields(std::string_view key) const {
           type_,
           nullptr,
           data_size_ == 0 ? std::span<const std::uint8_t>(kEmptyMap) : packed_data(),
+          data_depth_,
           inserted_at_,
           updated_at_,
           revision_,

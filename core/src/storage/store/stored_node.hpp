@@ -14,6 +14,7 @@
 
 #include "json/json.hpp"
 #include "model/records.hpp"
+#include "storage/format/data_bytes.hpp"
 #include "storage/format/record_writer.hpp"
 
 namespace tarnwick::store {
@@ -23,6 +24,8 @@ class StoredNode {
   // Keeps everything but the vector; the node's own id only when it is not `key`, the id it is
   // stored under.
   StoredNode(std::string_view key, Node&& node);
+  // The same for a node whose data is left out of it and given as the bytes writing it gives.
+  StoredNode(std::string_view key, Node&& node, const format::DataBytes& data);
 
   std::string_view type() const { return type_; }
   json::Object data() const;
@@ -32,12 +35,17 @@ class StoredNode {
   format::NodeFields fields(std::string_view key) const;
 
  private:
+  void keep_data(std::span<const std::uint8_t> bytes, std::size_t depth);
+
   std::span<const std::uint8_t> packed_data() const { return {data_.get(), data_size_}; }
 
   std::string type_;
   std::unique_ptr<std::uint8_t[]> data_;  // none for an empty object
   std::uint32_t data_size_ = 0;
   bool own_id_ = false;  // the node's own id differs from its key and is kept in `tail_`
+  // How deep the data nests, the object itself being level 1: the snapshot writer places the
+  // bytes deeper within the file and must refuse them as it would the object.
+  std::uint16_t data_depth_ = 1;
   std::int64_t inserted_at_ = 0;
   std::int64_t updated_at_ = 0;
   std::uint64_t revision_ = 0;
