@@ -44,9 +44,7 @@ Result<void> Store::load_files() {
 
   TARNWICK_TRY_ASSIGN(auto wal_bytes, storage_->read(kWalFile));
   if (wal_bytes && !wal_bytes->empty()) {
-    format::WalContents wal = format::decode_wal(*wal_bytes);
-    TARNWICK_TRY(format::check_wal_lengths(wal, *wal_bytes));
-    TARNWICK_TRY(format::check_wal_stop(wal, *wal_bytes));
+    TARNWICK_TRY_ASSIGN(format::WalContents wal, format::decode_wal_refusing_damage(*wal_bytes));
     TARNWICK_TRY(settle_wal_precision(wal));
     for (auto& entry : wal.entries) apply_entry(std::move(entry), false);
     TARNWICK_TRY(write_snapshot());

@@ -38,23 +38,20 @@ struct WalContents {
 // The readable prefix of a log; never fails.
 WalContents decode_wal(std::span<const std::uint8_t> bytes);
 
-// The store's reading of "wal.msgpack" refuses damage that `decode_wal` would read as a torn
-// tail (wal_damage.cpp). Both fail with corrupt_data "unreadable WAL frame at byte {offset of the
-// frame's length prefix}" and succeed for anything a crash can leave.
-//
-// `check_wal_stop`, for an unreadable frame: a torn frame when the file's bytes are zeros from its
-// body on (from its length prefix on, for a zero-length frame), or when, before the file's final
-// run of zero bytes, which begins within its body, its body holds only a value cut short.
-Result<void> check_wal_stop(const WalContents& wal, std::span<const std::uint8_t> bytes);
-
-// `check_wal_lengths`, for a length prefix that was enlarged. A frame is damaged when
-//   - its declared length runs past the end of the file, yet its body begins with one whole,
-//     readable entry that ends at or before the file's final run of zero bytes (the end of the
-//     file when the last byte is not zero): a tear cannot leave a whole entry;
-//   - it lies within the file and its entry ends before its body does, with a byte that is not
-//     zero somewhere after the entry: reading would go on at a wrong offset.
-// Looks at the frames before the stop and the stopping frame only.
-Result<void> check_wal_lengths(const WalContents& wal, std::span<const std::uint8_t> bytes);
+// The store's reading of "wal.msgpack": `decode_wal`, refusing damage that it would read as a
+// torn tail (wal_damage.cpp), with corrupt_data "unreadable WAL frame at byte {offset of the
+// frame's length prefix}"; anything a crash can leave reads as `decode_wal` reads it.
+// Damage is
+//   - an unreadable frame that is not torn: a torn frame's bytes are zeros from its body on (from
+//     its length prefix on, for a zero-length frame), or, before the file's final run of zero
+//     bytes, which begins within its body, its body holds only a value cut short;
+//   - an enlarged length prefix: a frame whose declared length runs past the end of the file, yet
+//     whose body begins with one whole, readable entry that ends at or before the file's final run
+//     of zero bytes (the end of the file when the last byte is not zero), since a tear cannot
+//     leave a whole entry; or a frame within the file whose entry ends before its body does, with
+//     a byte that is not zero somewhere after the entry, since reading would go on at a wrong
+//     offset. Only the frames before the stop and the stopping frame are looked at.
+Result<WalContents> decode_wal_refusing_damage(std::span<const std::uint8_t> bytes);
 
 // The body length declared by the frame whose 4-byte prefix starts at `offset` (within `bytes`).
 std::size_t wal_frame_length(std::span<const std::uint8_t> bytes, std::size_t offset);

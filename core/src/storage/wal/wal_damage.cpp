@@ -57,8 +57,6 @@ bool whole_entry_before_zeros(std::span<const std::uint8_t> bytes, std::size_t b
   return end && pull_wal_entry(room.first(*end)).has_value();
 }
 
-}  // namespace
-
 Result<void> check_wal_stop(const WalContents& wal, std::span<const std::uint8_t> bytes) {
   if (wal.stop != WalStop::UnreadableFrame) return {};
   const std::size_t length = wal_frame_length(bytes, wal.stop_offset);
@@ -82,6 +80,15 @@ Result<void> check_wal_lengths(const WalContents& wal, std::span<const std::uint
   const bool declared_past_end = wal.stop == WalStop::TornTail && bytes.size() - p >= kWalFrameHeaderSize;
   if (declared_past_end && whole_entry_before_zeros(bytes, p + kWalFrameHeaderSize)) return fail(unreadable_frame(p));
   return {};
+}
+
+}  // namespace
+
+Result<WalContents> decode_wal_refusing_damage(std::span<const std::uint8_t> bytes) {
+  WalContents wal = decode_wal(bytes);
+  TARNWICK_TRY(check_wal_lengths(wal, bytes));
+  TARNWICK_TRY(check_wal_stop(wal, bytes));
+  return wal;
 }
 
 }  // namespace tarnwick::format
