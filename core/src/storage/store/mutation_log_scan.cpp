@@ -9,6 +9,7 @@
 #include "json/json.hpp"
 #include "json/parser_detail.hpp"
 #include "storage/store/mutation_record.hpp"
+#include "storage/store/vector_packing.hpp"
 
 namespace tarnwick::store {
 
@@ -59,8 +60,6 @@ struct Frame {
 };
 
 enum class Packed : std::uint8_t { none, good, bad };
-
-constexpr std::string_view kMarker = "__tarnwick_f32_hex";
 
 // Any double whose imprecise value stays below this is surely below the largest double once
 // correctly rounded; only numbers near the limit are read again exactly.
@@ -201,7 +200,7 @@ class ScanHandler : public json::detail::HandlerLimits {
         if (key == "operationType") return Slot::operation_type;
         return key == "payload" ? Slot::payload : Slot::ignored;
       case Role::payload_object: return key == "vector" ? Slot::vector : Slot::ignored;
-      case Role::vector_object: return key == kMarker ? Slot::packed_text : Slot::ignored;
+      case Role::vector_object: return key == kPackedVectorKey ? Slot::packed_text : Slot::ignored;
       case Role::other:
       case Role::record_array:
       case Role::operations:

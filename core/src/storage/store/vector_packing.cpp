@@ -11,7 +11,6 @@ namespace tarnwick::store {
 
 namespace {
 
-constexpr std::string_view kMarker = "__tarnwick_f32_hex";
 constexpr std::uint32_t kNullBits = 0x7fc00000;  // the quiet NaN, read back as null
 
 std::optional<double> as_double(const json::Value& v) {
@@ -87,7 +86,7 @@ char* put_group(char* at, std::uint32_t bits) {
 template <class BitsOf>
 Result<void> write_groups(std::string& out, std::size_t count, BitsOf bits_of) {
   out += "{\"";
-  out += kMarker;
+  out += kPackedVectorKey;
   out += "\":\"";
   const std::size_t start = out.size();
   out.resize(start + 8 * count + 2);
@@ -142,7 +141,7 @@ const json::String* packed_text(std::string_view operation_type, const json::Val
   if (!p || !carries_vector(operation_type)) return nullptr;
   const json::Value* vector = p->if_contains("vector");
   const json::Object* packed = vector ? vector->if_object() : nullptr;
-  const json::Value* text = packed ? packed->if_contains(kMarker) : nullptr;
+  const json::Value* text = packed ? packed->if_contains(kPackedVectorKey) : nullptr;
   return text ? text->if_string() : nullptr;
 }
 

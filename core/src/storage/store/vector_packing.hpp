@@ -19,6 +19,9 @@
 
 namespace tarnwick::store {
 
+// The one key of a packed vector's object.
+inline constexpr std::string_view kPackedVectorKey = "__tarnwick_f32_hex";
+
 // Which vector arrays a float32 line packs. A float64 line packs none.
 enum class Packing : std::uint8_t {
   // Every one. An element that is not a number or null fails with CorruptData
