@@ -67,11 +67,13 @@ def test_methods_in_declaration_order_with_signatures_and_docstrings():
         assert (name, method.__text_signature__, method.__doc__) == (name, signature, doc)
 
 
-def test_construction_calls_nothing_on_the_storage_object():
+def test_construction_and_dropping_an_unused_store_call_nothing_on_the_storage_object():
     storage = MemoryStorage()
     core.NativeStore(storage, 0, 5, -1, "float32")
     core.NativeStore(object())
     core.NativeStore(None, compact_threshold=True)
+    store = core.NativeStore(storage)
+    del store
     assert storage.calls == []
 
 
@@ -89,21 +91,19 @@ def test_construction_calls_nothing_on_the_storage_object():
     # Integers are extracted before the precision text is compared.
     ({"compact_threshold": -1, "vector_precision": "x"}, OverflowError, None),
     ({"nonsense": 1}, TypeError, "nonsense"),
+    ((), TypeError, "storage"),
+    ((MemoryStorage(), 1, None, None, None, 5), TypeError, None),
 ])
 def test_constructor_refuses_bad_arguments(kwargs, error, text):
     with pytest.raises(error) as raised:
-        core.NativeStore(MemoryStorage(), **kwargs)
+        if isinstance(kwargs, tuple):
+            core.NativeStore(*kwargs)
+        else:
+            core.NativeStore(MemoryStorage(), **kwargs)
     if error is core.TarnwickValueError:
         assert str(raised.value) == text
     elif text is not None:
         assert text in str(raised.value)
-
-
-def test_constructor_needs_storage_and_at_most_five_arguments():
-    with pytest.raises(TypeError, match="storage"):
-        core.NativeStore()
-    with pytest.raises(TypeError):
-        core.NativeStore(MemoryStorage(), 1, None, None, None, 5)
 
 
 VALID = node("a")
@@ -211,17 +211,7 @@ def test_a_closed_store_refuses_every_read_and_change_without_calling_storage():
     assert store.trim_mutation_log() is None
     assert store.capabilities()["vectorSearch"] == "none"
     assert storage.calls == []
-
-
-def test_a_closed_store_with_retention_refuses_to_trim():
-    store = core.NativeStore(MemoryStorage(), mutation_log_max_entries=3)
-    store.close()
+    with_retention = core.NativeStore(MemoryStorage(), mutation_log_max_entries=3)
+    with_retention.close()
     with pytest.raises(core.TarnwickClosedError):
-        store.trim_mutation_log()
-
-
-def test_dropping_an_unused_store_calls_nothing():
-    storage = MemoryStorage()
-    store = core.NativeStore(storage)
-    del store
-    assert storage.calls == []
+        with_retention.trim_mutation_log()
