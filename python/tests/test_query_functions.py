@@ -111,49 +111,45 @@ def test_errors_have_their_exact_type_and_text(exc_type, message, call):
     raises(exc_type, message, call)
 
 
-def test_unknown_plan_keys_are_ignored_and_an_array_plan_holds_its_fields_in_order():
-    assert run(TWO, [], {"nodeTypez": ["note"], "limit": None}) == ["a", "b"]
-    assert run(TWO, [], [["note"]]) == ["b"]
-    assert run([], [], {}) == []
-    # With no candidate left the ranking never runs.
-    assert run(MIXED_DIMS, [], dict(HNSW, nodeTypes=[])) == []
+RANKED = [node("a", score=3), node("b", "note", score=9), node("c", score=5.0), node("d", score=2),
+          node("e", score=5), node("f", score=1), node("g")]
+DOCS_ABOVE_1 = {"nodeTypes": ["doc"], "attributes": [{"operator": "range", "field": "score", "above": 1}],
+                "order": {"field": "score", "direction": "desc"}}
+GRAPH = [node("a", name="start"), node("b"), node("c"), node("d")]
+LINKS = [edge("a", "b"), edge("a", "c"), edge("c", "d"), edge("b", "a", "other"), edge("d", "ghost")]
+VECTORS = [node("p", vector=[1.0, 0.0]), node("q", vector=[0.0, 1.0]), node("r", vector=[1.0, 1.0]),
+           node("s"), node("t", vector=[2.0, 0.0])]
+SIMILAR = {"vector": [1.0, 0.0], "threshold": 0.5}
 
 
-def test_filter_order_offset_and_limit():
-    nodes = [node("a", score=3), node("b", "note", score=9), node("c", score=5.0), node("d", score=2),
-             node("e", score=5), node("f", score=1), node("g")]
-    plan = {"nodeTypes": ["doc"], "attributes": [{"operator": "range", "field": "score", "above": 1}],
-            "order": {"field": "score", "direction": "desc"}}
+def walk(direction, depth):
+    return {"attributes": [{"operator": "eq", "field": "name", "value": "start"}],
+            "traversal": [{"edgeType": "links" if direction == "out" else "other", "direction": direction,
+                           "depth": depth}]}
+
+
+@pytest.mark.parametrize("nodes, edges, plan, expected", [
+    (TWO, [], {"nodeTypez": ["note"], "limit": None}, ["a", "b"]),  # unknown keys are ignored
+    (TWO, [], [["note"]], ["b"]),  # a plan given as an array holds its fields in order: nodeTypes first
+    ([], [], {}, []),
+    (MIXED_DIMS, [], dict(HNSW, nodeTypes=[]), []),  # with no candidate left the ranking never runs
     # docs above 1: a 3, c 5.0, d 2, e 5; descending and stable: c, e, a, d
-    assert core.execute_query_plan(nodes, [], plan) == ["c", "e", "a", "d"]
-    assert core.execute_query_plan(nodes, [], dict(plan, offset=1, limit=2)) == ["e", "a"]
-    assert core.execute_query_plan(nodes, [], dict(plan, offset=9, limit=2 ** 64 - 1)) == []
-    eq = {"attributes": [{"operator": "eq", "field": "score", "value": 5}]}
-    assert core.execute_query_plan(nodes, [], eq) == ["c", "e"]
-
-
-def test_traversal_follows_edges_from_the_matching_nodes():
-    nodes = [node("a", name="start"), node("b"), node("c"), node("d")]
-    edges = [edge("a", "b"), edge("a", "c"), edge("c", "d"), edge("b", "a", "other"), edge("d", "ghost")]
-    start = {"attributes": [{"operator": "eq", "field": "name", "value": "start"}]}
-    for direction, depth, expected in [("out", 1, ["a", "b", "c"]), ("out", 3, ["a", "b", "c", "d", "ghost"]),
-                                       ("in", 1, ["a", "b"]), ("out", 0, ["a"])]:
-        plan = dict(start, traversal=[{"edgeType": "links" if direction == "out" else "other",
-                                       "direction": direction, "depth": depth}])
-        assert core.execute_query_plan(nodes, edges, plan) == expected, (direction, depth)
+    (RANKED, [], DOCS_ABOVE_1, ["c", "e", "a", "d"]),
+    (RANKED, [], dict(DOCS_ABOVE_1, offset=1, limit=2), ["e", "a"]),
+    (RANKED, [], dict(DOCS_ABOVE_1, offset=9, limit=2 ** 64 - 1), []),
+    (RANKED, [], {"attributes": [{"operator": "eq", "field": "score", "value": 5}]}, ["c", "e"]),
+    (GRAPH, LINKS, walk("out", 1), ["a", "b", "c"]),
+    (GRAPH, LINKS, walk("out", 3), ["a", "b", "c", "d", "ghost"]),
+    (GRAPH, LINKS, walk("in", 1), ["a", "b"]),
+    (GRAPH, LINKS, walk("out", 0), ["a"]),
     # Seeds b and c; b then fails the edge test, its only outgoing edge being of another type.
-    seeded = {"edgeFilter": {"type": "links", "source": "a"}}
-    assert core.execute_query_plan(nodes, edges, seeded) == ["c"]
-
-
-def test_similarity_ranks_by_exact_cosine_with_threshold_and_top_k():
-    nodes = [node("p", vector=[1.0, 0.0]), node("q", vector=[0.0, 1.0]), node("r", vector=[1.0, 1.0]),
-             node("s"), node("t", vector=[2.0, 0.0])]
-    plan = {"similarity": {"vector": [1.0, 0.0], "threshold": 0.5}}
+    (GRAPH, LINKS, {"edgeFilter": {"type": "links", "source": "a"}}, ["c"]),
     # p 1.0, t 1.0 (ties keep list order), r 1/sqrt(2), q 0.0 below the threshold, s has no vector
-    assert core.execute_query_plan(nodes, [], plan) == ["p", "t", "r"]
-    plan["similarity"]["topK"] = 2
-    assert core.execute_query_plan(nodes, [], plan) == ["p", "t"]
+    (VECTORS, [], {"similarity": SIMILAR}, ["p", "t", "r"]),
+    (VECTORS, [], {"similarity": dict(SIMILAR, topK=2)}, ["p", "t"]),
+])
+def test_plans_select_and_order_node_ids(nodes, edges, plan, expected):
+    assert run(nodes, edges, plan) == expected
 
 
 def test_aggregates_return_a_float_and_a_count_of_values():
