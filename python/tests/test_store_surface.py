@@ -175,25 +175,12 @@ def test_argument_and_conversion_errors_come_before_any_storage_call(call, error
 
 CLOSED = "closed: operation on a closed store"
 
+# (method, arguments) of every read and change.
 READS_AND_CHANGES = [
-    lambda s: s.get_node("x"),
-    lambda s: s.query_nodes({}),
-    lambda s: s.count_nodes({}),
-    lambda s: s.get_edges_by_sources([], None),
-    lambda s: s.get_edges_by_targets(["a"], "t"),
-    lambda s: s.all_node_ids(),
-    lambda s: s.node_count(),
-    lambda s: s.all_edges(),
-    lambda s: s.all_vectors(),
-    lambda s: s.vector_precision(),
-    lambda s: s.apply(),
-    lambda s: s.compact(),
-    lambda s: s.mutation_log(),
-    lambda s: s.mutation_log_since(),
-    lambda s: s.mutation_log_page(0, 1),
-    lambda s: s.latest_mutation_sequence(),
-    lambda s: s.replace_mutation_log([]),
-    lambda s: s.verify(),
+    ("get_node", "x"), ("query_nodes", {}), ("count_nodes", {}), ("get_edges_by_sources", [], None),
+    ("get_edges_by_targets", ["a"], "t"), ("all_node_ids",), ("node_count",), ("all_edges",), ("all_vectors",),
+    ("vector_precision",), ("apply",), ("compact",), ("mutation_log",), ("mutation_log_since",),
+    ("mutation_log_page", 0, 1), ("latest_mutation_sequence",), ("replace_mutation_log", []), ("verify",),
 ]
 
 
@@ -202,10 +189,10 @@ def test_a_closed_store_refuses_every_read_and_change_without_calling_storage():
     store = core.NativeStore(storage, mutation_log_max_entries=None)
     assert store.close() is None
     assert store.close() is None
-    for call in READS_AND_CHANGES:
+    for name, *args in READS_AND_CHANGES:
         with pytest.raises(core.TarnwickClosedError) as raised:
-            call(store)
-        assert raised.value.args == (CLOSED,)
+            getattr(store, name)(*args)
+        assert raised.value.args == (CLOSED,), name
     # These still answer.
     assert store.mutation_log_page(0, 0) == []
     assert store.trim_mutation_log() is None
