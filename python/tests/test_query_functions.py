@@ -38,34 +38,31 @@ def test_engine_info_is_a_fixed_triple_and_takes_no_arguments():
     assert core.execute_query_plan.__module__ == "tarnwick._core"
 
 
-def test_arguments_bind_by_position_or_keyword_and_bad_ones_name_the_parameter():
-    nodes = [node("a")]
-    assert core.execute_query_plan(plan={}, edges=[], nodes=nodes) == ["a"]
-    assert core.aggregate_query_plan(nodes, [], {}, op="count", field="n") == (0.0, 0)
-    for call, name in [
-        (lambda: core.execute_query_plan(nodes, []), "plan"),
-        (lambda: core.execute_query_plan(nodes, [], {}, nodes=[]), "nodes"),
-        (lambda: core.execute_query_plan(nodes, [], {}, extra=1), "extra"),
-        (lambda: core.aggregate_query_plan(nodes, [], {}, "n"), "op"),
-    ]:
-        with pytest.raises(TypeError, match=name):
-            call()
-    with pytest.raises(TypeError, match="4 were given"):
-        core.execute_query_plan(nodes, [], {}, None)
+BAD = 5  # a node that would fail to convert, if it were reached
 
 
-def test_lists_must_be_sequences_but_not_str_and_are_checked_before_any_conversion():
-    bad_node, bad_plan = 5, None
-    for nodes, edges, name in [("abc", [], "nodes"), ({"a": 1}, [], "nodes"), ([bad_node], {"a->b"}, "edges"),
-                               ([bad_node], "ab", "edges")]:
-        with pytest.raises(TypeError, match=f"argument '{name}'"):
-            core.execute_query_plan(nodes, edges, bad_plan)
-    # field and op are read before the bad node is converted.
-    with pytest.raises(TypeError, match="argument 'field'"):
-        core.aggregate_query_plan([bad_node], [], bad_plan, 7, "sum")
-    with pytest.raises(TypeError, match="argument 'op'"):
-        core.aggregate_query_plan([bad_node], [], bad_plan, "n", None)
-    # Any sequence will do: a tuple of nodes, a range of nothing.
+# Lists must be sequences but not str; they, field and op are checked before any conversion.
+@pytest.mark.parametrize("call, match", [
+    (lambda: core.execute_query_plan([node("a")], []), "plan"),
+    (lambda: core.execute_query_plan([node("a")], [], {}, nodes=[]), "nodes"),
+    (lambda: core.execute_query_plan([node("a")], [], {}, extra=1), "extra"),
+    (lambda: core.aggregate_query_plan([node("a")], [], {}, "n"), "op"),
+    (lambda: core.execute_query_plan([node("a")], [], {}, None), "4 were given"),
+    (lambda: core.execute_query_plan("abc", [], None), "argument 'nodes'"),
+    (lambda: core.execute_query_plan({"a": 1}, [], None), "argument 'nodes'"),
+    (lambda: core.execute_query_plan([BAD], {"a->b"}, None), "argument 'edges'"),
+    (lambda: core.execute_query_plan([BAD], "ab", None), "argument 'edges'"),
+    (lambda: core.aggregate_query_plan([BAD], [], None, 7, "sum"), "argument 'field'"),
+    (lambda: core.aggregate_query_plan([BAD], [], None, "n", None), "argument 'op'"),
+])
+def test_bad_arguments_are_type_errors_naming_the_parameter(call, match):
+    with pytest.raises(TypeError, match=match):
+        call()
+
+
+def test_arguments_bind_by_position_or_keyword_and_any_sequence_will_do():
+    assert core.execute_query_plan(plan={}, edges=[], nodes=[node("a")]) == ["a"]
+    assert core.aggregate_query_plan([node("a")], [], {}, op="count", field="n") == (0.0, 0)
     assert core.execute_query_plan((node("a"), node("b")), range(0), {}) == ["a", "b"]
 
 
