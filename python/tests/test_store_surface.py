@@ -11,14 +11,11 @@ METHODS = [
      "Trim `mutations.jsonl` per the configured retention policy right now,\n"
      "independent of WAL-driven compaction. A no-op when no retention\n"
      "policy was configured at construction."),
-    ("vector_precision", "($self)", None),
-    ("capabilities", "($self)", None),
-    ("verify", "($self)", None),
+    ("vector_precision", "($self)", None), ("capabilities", "($self)", None), ("verify", "($self)", None),
     ("mutation_log", "($self)", None),
     ("replace_mutation_log", "($self, records)",
      "Install source mutation history into a fresh migration destination."),
-    ("mutation_log_since", "($self, sequence=0)", None),
-    ("mutation_log_page", "($self, sequence, limit)", None),
+    ("mutation_log_since", "($self, sequence=0)", None), ("mutation_log_page", "($self, sequence, limit)", None),
     ("latest_mutation_sequence", "($self)", None),
     ("apply", "($self, put_nodes=..., delete_node_ids=..., put_edges=..., delete_edge_ids=..., "
               "put_vectors=..., delete_vector_ids=..., operation_id=None, transaction_id=None, actor=None, "
@@ -35,11 +32,8 @@ METHODS = [
      "Edges from the given sources, optionally filtered by edge type."),
     ("get_edges_by_targets", "($self, targets, edge_type)",
      "Edges targeting the given nodes, optionally filtered by edge type."),
-    ("get_node", "($self, id)", None),
-    ("all_edges", "($self)", None),
-    ("all_vectors", "($self)", None),
-    ("compact", "($self)", None),
-    ("close", "($self)", None),
+    ("get_node", "($self, id)", None), ("all_edges", "($self)", None), ("all_vectors", "($self)", None),
+    ("compact", "($self)", None), ("close", "($self)", None),
 ]
 
 
