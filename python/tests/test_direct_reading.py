@@ -19,24 +19,9 @@ TYPES = ("doc", "note", "type")
 KEYS = ("k", "s", "type", "n")
 
 
-class PlanDict(dict):
-    pass
-
-
-class PlanList(list):
-    pass
-
-
-class SubDict(dict):
-    pass
-
-
-class SubStr(str):
-    pass
-
-
-class SubInt(int):
-    pass
+# Subclasses of the plain types, which only the general conversion takes.
+PlanDict, PlanList, SubDict = type("PlanDict", (dict,), {}), type("PlanList", (list,), {}), type("SubDict", (dict,), {})
+SubStr, SubInt = type("SubStr", (str,), {}), type("SubInt", (int,), {})
 
 
 def general(plan):

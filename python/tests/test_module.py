@@ -108,18 +108,10 @@ def test_index_classes_are_sealed_heap_types_with_text_signatures(cls, signature
 
 @pytest.mark.parametrize("cls", [core.ExactIndex, core.HnswIndex])
 def test_methods_carry_their_text_signatures(cls):
-    expected = {
-        "add": "($self, id, vector)",
-        "add_many": "($self, ids, vectors)",
-        "remove": "($self, id)",
-        "remove_many": "($self, ids)",
-        "query": "($self, vector, top_k, threshold=0.0)",
-        "clear": "($self)",
-        "set_precision": "($self, vector_precision)",
-        "has": "($self, id)",
-        "get": "($self, id)",
-        "entries": "($self)",
-    }
+    expected = {"add": "($self, id, vector)", "add_many": "($self, ids, vectors)", "remove": "($self, id)",
+                "remove_many": "($self, ids)", "query": "($self, vector, top_k, threshold=0.0)", "clear": "($self)",
+                "set_precision": "($self, vector_precision)", "has": "($self, id)", "get": "($self, id)",
+                "entries": "($self)"}
     if cls is core.HnswIndex:
         expected["update"] = "($self, id, vector)"
     for name, signature in expected.items():

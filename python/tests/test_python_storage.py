@@ -110,18 +110,13 @@ def raising(exc):
     (raising(BadStr()), "BadStr: <exception str() failed>"),
     (raising(ValueError("a\ud800b")), "ValueError: a\ufffd\ufffd\ufffdb"),
     (raising(RuntimeError("é €")), "RuntimeError: é €"),
+    (object(), "AttributeError: 'object' object has no attribute 'read'"),  # a storage without the method
 ])
 def test_storage_failures_name_the_exception(read, text):
     for call in (lambda s: s.mutation_log(), lambda s: s.node_count(), lambda s: s.verify()):
         with pytest.raises(core.TarnwickStorageError) as raised:
-            call(core.NativeStore(Reading(read)))
+            call(core.NativeStore(Reading(read) if callable(read) else read))
         assert raised.value.args == (text,)
-
-
-def test_a_storage_object_without_the_method():
-    with pytest.raises(core.TarnwickStorageError) as raised:
-        core.NativeStore(object()).get_node("x")
-    assert str(raised.value) == "AttributeError: 'object' object has no attribute 'read'"
 
 
 def test_a_failed_load_is_tried_again():
@@ -206,14 +201,12 @@ def test_capabilities_are_read_by_key_and_never_called(capabilities, expected):
     assert storage.calls == []
 
 
-def test_capabilities_without_the_attribute_and_on_a_closed_store():
+def test_capabilities_without_the_attribute_on_a_closed_store_and_when_they_interrupt():
     store = core.NativeStore(object())
     store.close()
     assert store.capabilities() == NOTHING
     assert store.capabilities() is not store.capabilities()
 
-
-def test_capabilities_that_interrupt_pass_through():
     class Storage(MemoryStorage):
         @property
         def capabilities(self):

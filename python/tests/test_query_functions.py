@@ -38,153 +38,115 @@ def test_engine_info_is_a_fixed_triple_and_takes_no_arguments():
     assert core.execute_query_plan.__module__ == "tarnwick._core"
 
 
-def test_arguments_bind_by_position_or_keyword_and_bad_ones_name_the_parameter():
-    nodes = [node("a")]
-    assert core.execute_query_plan(plan={}, edges=[], nodes=nodes) == ["a"]
-    assert core.aggregate_query_plan(nodes, [], {}, op="count", field="n") == (0.0, 0)
-    for call, name in [
-        (lambda: core.execute_query_plan(nodes, []), "plan"),
-        (lambda: core.execute_query_plan(nodes, [], {}, nodes=[]), "nodes"),
-        (lambda: core.execute_query_plan(nodes, [], {}, extra=1), "extra"),
-        (lambda: core.aggregate_query_plan(nodes, [], {}, "n"), "op"),
-    ]:
-        with pytest.raises(TypeError, match=name):
-            call()
-    with pytest.raises(TypeError, match="4 were given"):
-        core.execute_query_plan(nodes, [], {}, None)
+BAD = 5  # a node that would fail to convert, if it were reached
 
 
-def test_lists_must_be_sequences_but_not_str_and_are_checked_before_any_conversion():
-    bad_node, bad_plan = 5, None
-    for nodes, edges, name in [("abc", [], "nodes"), ({"a": 1}, [], "nodes"), ([bad_node], {"a->b"}, "edges"),
-                               ([bad_node], "ab", "edges")]:
-        with pytest.raises(TypeError, match=f"argument '{name}'"):
-            core.execute_query_plan(nodes, edges, bad_plan)
-    # field and op are read before the bad node is converted.
-    with pytest.raises(TypeError, match="argument 'field'"):
-        core.aggregate_query_plan([bad_node], [], bad_plan, 7, "sum")
-    with pytest.raises(TypeError, match="argument 'op'"):
-        core.aggregate_query_plan([bad_node], [], bad_plan, "n", None)
-    # Any sequence will do: a tuple of nodes, a range of nothing.
+# Lists must be sequences but not str; they, field and op are checked before any conversion.
+@pytest.mark.parametrize("call, match", [
+    (lambda: core.execute_query_plan([node("a")], []), "plan"),
+    (lambda: core.execute_query_plan([node("a")], [], {}, nodes=[]), "nodes"),
+    (lambda: core.execute_query_plan([node("a")], [], {}, extra=1), "extra"),
+    (lambda: core.aggregate_query_plan([node("a")], [], {}, "n"), "op"),
+    (lambda: core.execute_query_plan([node("a")], [], {}, None), "4 were given"),
+    (lambda: core.execute_query_plan("abc", [], None), "argument 'nodes'"),
+    (lambda: core.execute_query_plan({"a": 1}, [], None), "argument 'nodes'"),
+    (lambda: core.execute_query_plan([BAD], {"a->b"}, None), "argument 'edges'"),
+    (lambda: core.execute_query_plan([BAD], "ab", None), "argument 'edges'"),
+    (lambda: core.aggregate_query_plan([BAD], [], None, 7, "sum"), "argument 'field'"),
+    (lambda: core.aggregate_query_plan([BAD], [], None, "n", None), "argument 'op'"),
+])
+def test_bad_arguments_are_type_errors_naming_the_parameter(call, match):
+    with pytest.raises(TypeError, match=match):
+        call()
+
+
+def test_arguments_bind_by_position_or_keyword_and_any_sequence_will_do():
+    assert core.execute_query_plan(plan={}, edges=[], nodes=[node("a")]) == ["a"]
+    assert core.aggregate_query_plan([node("a")], [], {}, op="count", field="n") == (0.0, 0)
     assert core.execute_query_plan((node("a"), node("b")), range(0), {}) == ["a", "b"]
 
 
-def test_nodes_convert_before_edges_and_edges_before_the_plan():
-    never_read = {"id": 1}  # would fail too, if it were reached
-    raises(core.TarnwickValueError, "invalid type: integer `5`, expected struct Node",
-           lambda: core.execute_query_plan([node("a"), 5, never_read], [7], None))
-    raises(core.TarnwickValueError, "invalid type: integer `7`, expected struct Edge",
-           lambda: core.execute_query_plan([node("a")], [edge("a", "b"), 7, never_read], None))
-    raises(core.TarnwickValueError, "invalid type: null, expected struct QueryPlan",
-           lambda: core.aggregate_query_plan([node("a")], [edge("a", "b")], None, "n", "bogus"))
-    raises(core.TarnwickValueError, "missing field `insertedAt`",
-           lambda: core.execute_query_plan([{"id": "a", "type": "t", "updatedAt": 0}], [], {}))
+NEVER_READ = {"id": 1}  # would fail too, if it were reached
+TWO = [node("a"), node("b", "note")]
+MIXED_DIMS = [node("a", vector=[1.0, 0.0]), node("b", vector=[1.0, 0.0, 0.0])]
+HNSW = {"similarity": {"vector": [1.0, 0.0], "threshold": 0.0, "engine": "hnsw"}}
+EXACT = {"similarity": {"vector": [1.0, 0.0], "threshold": 0.0}}
+NUMS = [node("a", n=1), node("b", n="one")]
+HNSW_TEXT = "similarity.engine=hnsw requires an hnsw index"
+DIMS_TEXT = "dimension_mismatch: expected 2 dimensions, got 3"
+VE, DE = core.TarnwickValueError, core.TarnwickDimensionError
+run, agg = core.execute_query_plan, core.aggregate_query_plan
 
 
-def test_values_that_do_not_convert_raise_their_conversion_error():
-    raises(core.TarnwickValueError, "value is not JSON-compatible",
-           lambda: core.execute_query_plan([node("a", tags={1, 2})], [], {}))
-    raises(core.TarnwickValueError, "value is not JSON-compatible",
-           lambda: core.execute_query_plan([], [], {"nodeTypes": [b"doc"]}))
-    raises(TypeError, "'int' object cannot be converted to 'PyString'",
-           lambda: core.execute_query_plan([], [dict(edge("a", "b"), data={1: "x"})], {}))
+# Nodes convert before edges, edges before the plan, the plan before the op; an unknown op fails
+# even when no value is selected; texts from the plan reader are raised unchanged.
+@pytest.mark.parametrize("exc_type, message, call", [
+    (VE, "invalid type: integer `5`, expected struct Node", lambda: run([node("a"), 5, NEVER_READ], [7], None)),
+    (VE, "invalid type: integer `7`, expected struct Edge",
+     lambda: run([node("a")], [edge("a", "b"), 7, NEVER_READ], None)),
+    (VE, "invalid type: null, expected struct QueryPlan", lambda: agg([node("a")], [edge("a", "b")], None, "n", "x")),
+    (VE, "missing field `insertedAt`", lambda: run([{"id": "a", "type": "t", "updatedAt": 0}], [], {})),
+    (VE, "value is not JSON-compatible", lambda: run([node("a", tags={1, 2})], [], {})),
+    (VE, "value is not JSON-compatible", lambda: run([], [], {"nodeTypes": [b"doc"]})),
+    (TypeError, "'int' object cannot be converted to 'PyString'",
+     lambda: run([], [dict(edge("a", "b"), data={1: "x"})], {})),
+    (VE, 'invalid type: string "x", expected struct QueryPlan', lambda: run(TWO, [], "x")),
+    (VE, "missing field `vector`", lambda: run(TWO, [], {"similarity": {"threshold": 0.0}})),
+    (VE, "invalid value: integer `-1`, expected usize", lambda: run(TWO, [], {"limit": -1})),
+    (VE, "unknown variant `up`, expected `asc` or `desc`",
+     lambda: run(TWO, [], {"order": {"field": "n", "direction": "up"}})),
+    (VE, HNSW_TEXT, lambda: run(MIXED_DIMS, [], HNSW)),
+    (DE, DIMS_TEXT, lambda: run(MIXED_DIMS, [], EXACT)),
+    (DE, DIMS_TEXT, lambda: agg(MIXED_DIMS, [], EXACT, "n", "nonsense")),
+    (VE, "unknown aggregate op mean", lambda: agg(NUMS, [], {}, "n", "mean")),
+    (VE, "unknown aggregate op mean", lambda: agg(NUMS, [], {"nodeTypes": []}, "n", "mean")),
+    (VE, "unknown aggregate op mean", lambda: agg(NUMS, [], {}, "missing", "mean")),
+    (VE, "unknown aggregate op COUNT", lambda: agg(NUMS, [], {}, "n", "COUNT")),
+    (VE, HNSW_TEXT, lambda: agg(NUMS, [], {"similarity": [[], 0.0, None, "hnsw"]}, "n", "mean")),
+])
+def test_errors_have_their_exact_type_and_text(exc_type, message, call):
+    raises(exc_type, message, call)
 
 
-def test_self_containing_and_very_deep_values_raise_instead_of_overflowing():
-    loop = []
-    loop.append(loop)
-    cyclic = {}
-    cyclic["self"] = cyclic
-    deep = []
-    for _ in range(100_000):
-        deep = [deep]
-    for nodes, edges, plan in [([loop], [], {}), ([node("a", more=cyclic)], [], {}),
-                               ([], [dict(edge("a", "b"), data={"d": deep})], {}), ([], [], {"limit": deep})]:
-        with pytest.raises(core.TarnwickValueError, match="nested too deeply"):
-            core.execute_query_plan(nodes, edges, plan)
-    # The limit is far above anything a real record holds.
-    nested = "x"
-    for _ in range(50):
-        nested = {"n": nested}
-    assert core.execute_query_plan([node("a", nested=nested)], [], {}) == ["a"]
+RANKED = [node("a", score=3), node("b", "note", score=9), node("c", score=5.0), node("d", score=2),
+          node("e", score=5), node("f", score=1), node("g")]
+DOCS_ABOVE_1 = {"nodeTypes": ["doc"], "attributes": [{"operator": "range", "field": "score", "above": 1}],
+                "order": {"field": "score", "direction": "desc"}}
+GRAPH = [node("a", name="start"), node("b"), node("c"), node("d")]
+LINKS = [edge("a", "b"), edge("a", "c"), edge("c", "d"), edge("b", "a", "other"), edge("d", "ghost")]
+VECTORS = [node("p", vector=[1.0, 0.0]), node("q", vector=[0.0, 1.0]), node("r", vector=[1.0, 1.0]),
+           node("s"), node("t", vector=[2.0, 0.0])]
+SIMILAR = {"vector": [1.0, 0.0], "threshold": 0.5}
 
 
-def test_plan_reader_texts_are_raised_unchanged_and_unknown_keys_are_ignored():
-    nodes = [node("a"), node("b", "note")]
-    raises(core.TarnwickValueError, 'invalid type: string "x", expected struct QueryPlan',
-           lambda: core.execute_query_plan(nodes, [], "x"))
-    raises(core.TarnwickValueError, "missing field `vector`",
-           lambda: core.execute_query_plan(nodes, [], {"similarity": {"threshold": 0.0}}))
-    raises(core.TarnwickValueError, "invalid value: integer `-1`, expected usize",
-           lambda: core.execute_query_plan(nodes, [], {"limit": -1}))
-    raises(core.TarnwickValueError, "unknown variant `up`, expected `asc` or `desc`",
-           lambda: core.execute_query_plan(nodes, [], {"order": {"field": "n", "direction": "up"}}))
-    assert core.execute_query_plan(nodes, [], {"nodeTypez": ["note"], "limit": None}) == ["a", "b"]
-    # A plan given as an array holds its fields in order: nodeTypes first.
-    assert core.execute_query_plan(nodes, [], [["note"]]) == ["b"]
-    assert core.execute_query_plan([], [], {}) == []
+def walk(direction, depth):
+    return {"attributes": [{"operator": "eq", "field": "name", "value": "start"}],
+            "traversal": [{"edgeType": "links" if direction == "out" else "other", "direction": direction,
+                           "depth": depth}]}
 
 
-def test_engine_errors_map_to_their_exception_types():
-    nodes = [node("a", vector=[1.0, 0.0]), node("b", vector=[1.0, 0.0, 0.0])]
-    hnsw = {"similarity": {"vector": [1.0, 0.0], "threshold": 0.0, "engine": "hnsw"}}
-    raises(core.TarnwickValueError, "similarity.engine=hnsw requires an hnsw index",
-           lambda: core.execute_query_plan(nodes, [], hnsw))
-    # With no candidate left the ranking never runs.
-    assert core.execute_query_plan(nodes, [], dict(hnsw, nodeTypes=[])) == []
-    exact = {"similarity": {"vector": [1.0, 0.0], "threshold": 0.0}}
-    raises(core.TarnwickDimensionError, "dimension_mismatch: expected 2 dimensions, got 3",
-           lambda: core.execute_query_plan(nodes, [], exact))
-    raises(core.TarnwickDimensionError, "dimension_mismatch: expected 2 dimensions, got 3",
-           lambda: core.aggregate_query_plan(nodes, [], exact, "n", "nonsense"))
-
-
-def test_unknown_aggregate_op_fails_even_when_no_value_is_selected():
-    nodes = [node("a", n=1), node("b", n="one")]
-    for plan, field in [({}, "n"), ({"nodeTypes": []}, "n"), ({}, "missing")]:
-        raises(core.TarnwickValueError, "unknown aggregate op mean",
-               lambda: core.aggregate_query_plan(nodes, [], plan, field, "mean"))
-    raises(core.TarnwickValueError, "unknown aggregate op COUNT",
-           lambda: core.aggregate_query_plan(nodes, [], {}, "n", "COUNT"))
-    raises(core.TarnwickValueError, "similarity.engine=hnsw requires an hnsw index",
-           lambda: core.aggregate_query_plan(nodes, [], {"similarity": [[], 0.0, None, "hnsw"]}, "n", "mean"))
-
-
-def test_filter_order_offset_and_limit():
-    nodes = [node("a", score=3), node("b", "note", score=9), node("c", score=5.0), node("d", score=2),
-             node("e", score=5), node("f", score=1), node("g")]
-    plan = {"nodeTypes": ["doc"], "attributes": [{"operator": "range", "field": "score", "above": 1}],
-            "order": {"field": "score", "direction": "desc"}}
+@pytest.mark.parametrize("nodes, edges, plan, expected", [
+    (TWO, [], {"nodeTypez": ["note"], "limit": None}, ["a", "b"]),  # unknown keys are ignored
+    (TWO, [], [["note"]], ["b"]),  # a plan given as an array holds its fields in order: nodeTypes first
+    ([], [], {}, []),
+    (MIXED_DIMS, [], dict(HNSW, nodeTypes=[]), []),  # with no candidate left the ranking never runs
     # docs above 1: a 3, c 5.0, d 2, e 5; descending and stable: c, e, a, d
-    assert core.execute_query_plan(nodes, [], plan) == ["c", "e", "a", "d"]
-    assert core.execute_query_plan(nodes, [], dict(plan, offset=1, limit=2)) == ["e", "a"]
-    assert core.execute_query_plan(nodes, [], dict(plan, offset=9, limit=2 ** 64 - 1)) == []
-    eq = {"attributes": [{"operator": "eq", "field": "score", "value": 5}]}
-    assert core.execute_query_plan(nodes, [], eq) == ["c", "e"]
-
-
-def test_traversal_follows_edges_from_the_matching_nodes():
-    nodes = [node("a", name="start"), node("b"), node("c"), node("d")]
-    edges = [edge("a", "b"), edge("a", "c"), edge("c", "d"), edge("b", "a", "other"), edge("d", "ghost")]
-    start = {"attributes": [{"operator": "eq", "field": "name", "value": "start"}]}
-    for direction, depth, expected in [("out", 1, ["a", "b", "c"]), ("out", 3, ["a", "b", "c", "d", "ghost"]),
-                                       ("in", 1, ["a", "b"]), ("out", 0, ["a"])]:
-        plan = dict(start, traversal=[{"edgeType": "links" if direction == "out" else "other",
-                                       "direction": direction, "depth": depth}])
-        assert core.execute_query_plan(nodes, edges, plan) == expected, (direction, depth)
+    (RANKED, [], DOCS_ABOVE_1, ["c", "e", "a", "d"]),
+    (RANKED, [], dict(DOCS_ABOVE_1, offset=1, limit=2), ["e", "a"]),
+    (RANKED, [], dict(DOCS_ABOVE_1, offset=9, limit=2 ** 64 - 1), []),
+    (RANKED, [], {"attributes": [{"operator": "eq", "field": "score", "value": 5}]}, ["c", "e"]),
+    (GRAPH, LINKS, walk("out", 1), ["a", "b", "c"]),
+    (GRAPH, LINKS, walk("out", 3), ["a", "b", "c", "d", "ghost"]),
+    (GRAPH, LINKS, walk("in", 1), ["a", "b"]),
+    (GRAPH, LINKS, walk("out", 0), ["a"]),
     # Seeds b and c; b then fails the edge test, its only outgoing edge being of another type.
-    seeded = {"edgeFilter": {"type": "links", "source": "a"}}
-    assert core.execute_query_plan(nodes, edges, seeded) == ["c"]
-
-
-def test_similarity_ranks_by_exact_cosine_with_threshold_and_top_k():
-    nodes = [node("p", vector=[1.0, 0.0]), node("q", vector=[0.0, 1.0]), node("r", vector=[1.0, 1.0]),
-             node("s"), node("t", vector=[2.0, 0.0])]
-    plan = {"similarity": {"vector": [1.0, 0.0], "threshold": 0.5}}
+    (GRAPH, LINKS, {"edgeFilter": {"type": "links", "source": "a"}}, ["c"]),
     # p 1.0, t 1.0 (ties keep list order), r 1/sqrt(2), q 0.0 below the threshold, s has no vector
-    assert core.execute_query_plan(nodes, [], plan) == ["p", "t", "r"]
-    plan["similarity"]["topK"] = 2
-    assert core.execute_query_plan(nodes, [], plan) == ["p", "t"]
+    (VECTORS, [], {"similarity": SIMILAR}, ["p", "t", "r"]),
+    (VECTORS, [], {"similarity": dict(SIMILAR, topK=2)}, ["p", "t"]),
+])
+def test_plans_select_and_order_node_ids(nodes, edges, plan, expected):
+    assert run(nodes, edges, plan) == expected
 
 
 def test_aggregates_return_a_float_and_a_count_of_values():

@@ -76,7 +76,7 @@ def test_a_batch_is_kept_without_close_and_replayed_by_a_new_store():
     assert core.NativeStore(storage).get_node("a")["id"] == "a"
 
 
-def test_vectors_and_deletes():
+def test_vectors_deletes_and_precision():
     store = core.NativeStore(MemoryStorage())
     store.apply(put_nodes=[node("a"), node("b")], put_vectors=[{"id": "vec-a", "vector": [0.5, 1]}])
     assert store.get_node("a")["vector"] is None
@@ -87,14 +87,11 @@ def test_vectors_and_deletes():
     assert store.get_node("b") is None
     assert sorted(id for id, _ in store.all_vectors()) == ["a"]
     assert store.get_node("") is None
-
-
-def test_float32_store_rounds_vectors():
-    store = core.NativeStore(MemoryStorage(), vector_precision="float32")
-    assert store.vector_precision() == "float32"
-    store.apply(put_nodes=[node("a", vector=[0.1])])
-    assert store.get_node("a")["vector"] == [0.10000000149011612]
-    assert core.NativeStore(MemoryStorage()).vector_precision() == "float64"
+    assert store.vector_precision() == "float64"
+    rounding = core.NativeStore(MemoryStorage(), vector_precision="float32")
+    assert rounding.vector_precision() == "float32"
+    rounding.apply(put_nodes=[node("a", vector=[0.1])])
+    assert rounding.get_node("a")["vector"] == [0.10000000149011612]
 
 
 def test_edges_by_sources_and_targets():
@@ -171,17 +168,6 @@ def test_empty_apply_on_a_fresh_store_records_the_precision_once():
     assert len(store.mutation_log()) == 1
 
 
-def test_compact_and_close_write_a_snapshot_and_empty_the_wal():
-    storage = MemoryStorage()
-    store = core.NativeStore(storage)
-    store.compact()
-    assert "snapshot.msgpack" not in storage.files
-    store.apply(put_nodes=[node("a")])
-    assert storage.files["wal.msgpack"]
-    store.close()
-    assert storage.files["snapshot.msgpack"] and not storage.files["wal.msgpack"]
-
-
 def test_close_that_fails_to_compact_leaves_the_store_open():
     storage = MemoryStorage()
     store = core.NativeStore(storage)
@@ -197,15 +183,21 @@ def test_close_that_fails_to_compact_leaves_the_store_open():
         store.get_node("a")
 
 
-def test_compaction_threshold_compacts_during_apply():
+def test_compaction_writes_a_snapshot_and_empties_the_wal_at_the_threshold_and_on_close():
     storage = MemoryStorage()
     store = core.NativeStore(storage, compact_threshold=4)
+    store.compact()
+    assert "snapshot.msgpack" not in storage.files
     store.apply(put_nodes=[node("a")])  # two log entries: the precision, then the node
     store.apply(put_nodes=[node("b")])
-    assert "snapshot.msgpack" not in storage.files
+    assert "snapshot.msgpack" not in storage.files and storage.files["wal.msgpack"]
     store.apply(put_nodes=[node("c")])
     assert "snapshot.msgpack" in storage.files and not storage.files["wal.msgpack"]
     assert core.NativeStore(storage).node_count() == 3
+    store.apply(put_nodes=[node("d")])
+    del storage.files["snapshot.msgpack"]
+    store.close()
+    assert storage.files["snapshot.msgpack"] and not storage.files["wal.msgpack"]
 
 
 def seeded_log(store, sequences):
