@@ -227,7 +227,7 @@ TEST(MsgpackDecode, NestingIsBoundedWithoutExhaustingTheStack) {
   deep.push_back(0xc0);
   // A long header chain fails at the limit, long before the input runs out.
   const Bytes chain(1'000'000, 0xdc), maps(1'000'000, 0x81);
-  for (const Bytes* b : {&deep, &chain, &maps})
+  for (const Bytes* b : {&std::as_const(deep), &chain, &maps})
     EXPECT_EQ(error_text(*b), "corrupt_data: msgpack nesting exceeds 512 levels");
   Cursor c{maps};
   EXPECT_FALSE(skip_value(c));
