@@ -227,27 +227,26 @@ TEST(RecordMsg, ActivationReading) {
   auto read = [](Msg activation) { return node_error(node_map({{"activation", std::move(activation)}})); };
   EXPECT_EQ(read(Msg::str("x")), "corrupt_data: activation must be a map or null");
   EXPECT_EQ(read(Msg::map({})), "corrupt_data: activation missing or invalid score");
+  const auto two = [](std::vector<std::pair<std::string, Msg>> rest) {
+    rest.insert(rest.begin(), {{"score", Msg::integer(1)}, {"importance", Msg::integer(1)}});
+    return Msg::map(std::move(rest));
+  };
   EXPECT_EQ(read(Msg::map({{"score", Msg::integer(1)}})), "corrupt_data: activation missing or invalid importance");
-  EXPECT_EQ(read(Msg::map({{"score", Msg::integer(1)}, {"importance", Msg::integer(1)},
-                           {"reinforcementCount", Msg::float64(3.0)}})),
-            "corrupt_data: activation missing or invalid reinforcementCount");
-  EXPECT_EQ(read(Msg::map({{"score", Msg::integer(1)}, {"importance", Msg::integer(1)},
-                           {"reinforcementCount", Msg::integer(-1)}})),
-            "corrupt_data: activation missing or invalid reinforcementCount");
-  EXPECT_EQ(read(Msg::map({{"score", Msg::integer(1)}, {"importance", Msg::integer(1)},
-                           {"reinforcementCount", Msg::integer(1)}, {"lastMeaningfulActivation", Msg::float64(1)}})),
+  for (const Msg& count : {Msg::float64(3.0), Msg::integer(-1)})
+    EXPECT_EQ(read(two({{"reinforcementCount", count}})),
+              "corrupt_data: activation missing or invalid reinforcementCount");
+  EXPECT_EQ(read(two({{"reinforcementCount", Msg::integer(1)}, {"lastMeaningfulActivation", Msg::float64(1)}})),
             "corrupt_data: activation missing or invalid lastMeaningfulActivation");
 
   // Lenient parts: wrong kinds leave fields unset, bad context entries are skipped.
+  const auto entry = [](double score, Msg time) {
+    return Msg::map({{"score", Msg::number(score)}, {"lastMeaningfulActivation", std::move(time)}});
+  };
   Msg::Map context;
-  context.emplace_back(Msg::str("bad-time"), Msg::map({{"score", Msg::number(0.5)}, {"lastMeaningfulActivation",
-                                                                                       Msg::str("3")}}));
-  context.emplace_back(Msg::integer(7), Msg::map({{"score", Msg::number(0.5)}, {"lastMeaningfulActivation",
-                                                                                  Msg::integer(3)}}));
-  context.emplace_back(Msg::str("work"), Msg::map({{"score", Msg::number(0.5)}, {"lastMeaningfulActivation",
-                                                                                   Msg::integer(3)}}));
-  context.emplace_back(Msg::str("work"), Msg::map({{"score", Msg::number(0.75)}, {"lastMeaningfulActivation",
-                                                                                    Msg::integer(4)}}));
+  context.emplace_back(Msg::str("bad-time"), entry(0.5, Msg::str("3")));
+  context.emplace_back(Msg::integer(7), entry(0.5, Msg::integer(3)));
+  context.emplace_back(Msg::str("work"), entry(0.5, Msg::integer(3)));
+  context.emplace_back(Msg::str("work"), entry(0.75, Msg::integer(4)));
   context.emplace_back(Msg::str("list"), Msg::array({Msg::number(0.5), Msg::integer(3)}));
   auto n = read_both(node_map({{"activation", activation_map({{"inhibition", Msg::str("x")},
                                                                {"lastInhibitedAt", Msg::float64(5)},
@@ -348,17 +347,17 @@ TEST(RecordMsg, Edges) {
     auto r = read(encode_tree(m));
     return r ? "ok" : r.error().text();
   };
+  // An edge map with id, source, target and type, then `rest`.
+  const auto named = [](std::vector<std::pair<std::string, Msg>> rest) {
+    rest.insert(rest.begin(), {{"id", Msg::str("e")}, {"source", Msg::str("a")}, {"target", Msg::str("b")},
+                               {"type", Msg::str("r")}});
+    return Msg::map(std::move(rest));
+  };
   EXPECT_EQ(error(Msg::map({})), "corrupt_data: edge missing id");
   EXPECT_EQ(error(Msg::map({{"id", Msg::str("e")}, {"source", Msg::str("a")}})), "corrupt_data: edge missing target");
-  EXPECT_EQ(error(Msg::map({{"id", Msg::str("e")}, {"source", Msg::str("a")}, {"target", Msg::str("b")},
-                            {"type", Msg::str("r")}, {"data", Msg::integer(1)}})),
-            "corrupt_data: edge data must be a map or null");
-  EXPECT_EQ(error(Msg::map({{"id", Msg::str("e")}, {"source", Msg::str("a")}, {"target", Msg::str("b")},
-                            {"type", Msg::str("r")}})),
-            "corrupt_data: missing or invalid createdAt");
-  EXPECT_EQ(error(Msg::map({{"id", Msg::str("e")}, {"source", Msg::str("a")}, {"target", Msg::str("b")},
-                            {"type", Msg::str("r")}, {"createdAt", Msg::integer(1)}, {"revision", Msg::str("1")}})),
-            "corrupt_data: invalid revision");
+  EXPECT_EQ(error(named({{"data", Msg::integer(1)}})), "corrupt_data: edge data must be a map or null");
+  EXPECT_EQ(error(named({})), "corrupt_data: missing or invalid createdAt");
+  EXPECT_EQ(error(named({{"createdAt", Msg::integer(1)}, {"revision", Msg::str("1")}})), "corrupt_data: invalid revision");
 }
 
 TEST(RecordMsg, RandomRecordsRoundTrip) {

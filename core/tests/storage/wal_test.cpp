@@ -98,25 +98,27 @@ TEST(Wal, ReadingStopsAtTheFirstFrameItCannotRead) {
     EXPECT_TRUE(r.entries.empty());
     EXPECT_EQ(r.stop, n == 0 ? WalStop::End : WalStop::TornTail);
   }
-  // A second frame that declares more bytes than remain.
-  auto torn = decode_wal(concat({a, Bytes(b.begin(), b.end() - 1)}));
-  EXPECT_EQ(torn.entries, just_a);
-  EXPECT_EQ(torn.stop, WalStop::TornTail);
-  // 1 to 3 bytes after the last frame.
-  auto tail = decode_wal(concat({a, hex("00 00 00")}));
-  EXPECT_EQ(tail.entries, just_a);
-  EXPECT_EQ(tail.stop, WalStop::TornTail);
-  // An empty frame is complete but unreadable, and nothing after it is read.
-  auto empty = decode_wal(concat({a, hex("00 00 00 00"), b}));
-  EXPECT_EQ(empty.entries, just_a);
-  EXPECT_EQ(empty.stop, WalStop::UnreadableFrame);
-  auto unknown = decode_wal(concat({a, frame(Msg::map({{"kind", Msg::str("renameNode")}})), b}));
-  EXPECT_EQ(unknown.entries, just_a);
-  EXPECT_EQ(unknown.stop, WalStop::UnreadableFrame);
-  auto upper = decode_wal(concat({frame(Msg::map({{"kind", Msg::str("setPrecision")}, {"precision", Msg::str("FLOAT32")}})),
-                                  a}));
-  EXPECT_TRUE(upper.entries.empty());
-  EXPECT_EQ(upper.stop, WalStop::UnreadableFrame);
+  Bytes short_body = a;  // a value that needs more than its frame, which must not read into the next
+  short_body[3] -= 1;
+  const struct {
+    Bytes wal;
+    std::size_t entries;  // how many of just_a come back
+    WalStop stop;
+  } cases[] = {
+      {concat({a, Bytes(b.begin(), b.end() - 1)}), 1, WalStop::TornTail},  // declares more bytes than remain
+      {concat({a, hex("00 00 00")}), 1, WalStop::TornTail},                 // 1 to 3 bytes after the last frame
+      // An empty or unknown frame is complete but unreadable, and nothing after it is read.
+      {concat({a, hex("00 00 00 00"), b}), 1, WalStop::UnreadableFrame},
+      {concat({a, frame(Msg::map({{"kind", Msg::str("renameNode")}})), b}), 1, WalStop::UnreadableFrame},
+      {concat({frame(Msg::map({{"kind", Msg::str("setPrecision")}, {"precision", Msg::str("FLOAT32")}})), a}), 0,
+       WalStop::UnreadableFrame},
+      {concat({short_body, hex("61")}), 0, WalStop::UnreadableFrame},
+  };
+  for (const auto& c : cases) {
+    const auto r = decode_wal(c.wal);
+    EXPECT_EQ(r.entries, std::vector<WalEntry>(just_a.begin(), just_a.begin() + static_cast<std::ptrdiff_t>(c.entries)));
+    EXPECT_EQ(r.stop, c.stop);
+  }
   // A body that holds more than one value: the rest is ignored.
   Bytes padded = a;
   padded[3] += 2;
@@ -125,18 +127,11 @@ TEST(Wal, ReadingStopsAtTheFirstFrameItCannotRead) {
   auto extra = decode_wal(concat({padded, b}));
   EXPECT_EQ(extra.entries.size(), 2u);
   EXPECT_EQ(extra.stop, WalStop::End);
-  // A value that needs more than its frame fails, without reading into the next frame.
-  Bytes short_body = a;
-  short_body[3] -= 1;
-  auto cut = decode_wal(concat({short_body, hex("61")}));
-  EXPECT_TRUE(cut.entries.empty());
-  EXPECT_EQ(cut.stop, WalStop::UnreadableFrame);
 }
 
 TEST(Wal, EntryErrors) {
-  EXPECT_EQ(entry_error(Msg::map({})), "corrupt_data: wal entry missing kind");
-  EXPECT_EQ(entry_error(Msg::integer(1)), "corrupt_data: wal entry missing kind");
-  EXPECT_EQ(entry_error(Msg::map({{"kind", Msg::integer(1)}})), "corrupt_data: wal entry missing kind");
+  for (const Msg& m : {Msg::map({}), Msg::integer(1), Msg::map({{"kind", Msg::integer(1)}})})
+    EXPECT_EQ(entry_error(m), "corrupt_data: wal entry missing kind");
   EXPECT_EQ(entry_error(Msg::map({{"kind", Msg::str("PutNode")}})), "corrupt_data: unknown wal kind PutNode");
   EXPECT_EQ(entry_error(Msg::map({{"kind", Msg::str("putNode")}})), "corrupt_data: putNode missing node");
   EXPECT_EQ(entry_error(Msg::map({{"kind", Msg::str("putNode")}, {"node", Msg()}})), "corrupt_data: node missing id");

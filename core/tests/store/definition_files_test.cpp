@@ -24,8 +24,9 @@ struct Case {
   std::string outcome;
 };
 
-TEST_F(DefinitionFiles, IndexReadingFaultsArePlaced) {
+TEST_F(DefinitionFiles, IndexReadingFaultsArePlacedThenRulesApply) {
   const std::string meta = "corrupt_data: index metadata: ";
+  const std::string repeated = "invalid_argument: secondary index i fields must be unique and non-empty";
   const Case cases[] = {
       {"", meta + "EOF while parsing a value at line 1 column 0"},
       {"{}", meta + "invalid type: map, expected a sequence at line 1 column 2"},
@@ -50,13 +51,7 @@ TEST_F(DefinitionFiles, IndexReadingFaultsArePlaced) {
       {R"([{"name":"a","fields":["x"]} x)", meta + "syntax error at line 1 column 30"},
       // Unknown keys are skipped unexamined, repeated keys inside them included.
       {R"([{"name":"a","fields":["x"],"extra":{"k":1,"k":2},"extra":3}])", "ok"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(indexes(c.text), c.outcome) << c.text;
-}
-
-TEST_F(DefinitionFiles, IndexDefinitionRules) {
-  const std::string repeated = "invalid_argument: secondary index i fields must be unique and non-empty";
-  const Case cases[] = {
+      // The definitions read, the rules follow.
       {R"([{"name":"","fields":["a"]}])", "invalid_argument: invalid secondary index "},
       {R"([{"name":"i","fields":[]}])", "invalid_argument: invalid secondary index i"},
       {R"([{"name":"i","fields":["a","a"]}])", repeated},
@@ -93,15 +88,17 @@ TEST_F(DefinitionFiles, AFailedIndexInstallKeepsThePreviousDefinitions) {
   }
 }
 
-TEST_F(DefinitionFiles, SchemaReadingFaultsArePlaced) {
+TEST_F(DefinitionFiles, SchemaReadingFaultsArePlacedThenRulesApplyInOrder) {
   const std::string meta = "corrupt_data: schema metadata: ";
   const auto node = [](std::string_view def) {
-    return R"({"nodeTypes":[{"nodeType":"a",)" + std::string(def) + R"(}],"edgeTypes":[]})";
+    return R"({"nodeTypes":[{"nodeType":"n",)" + std::string(def) + R"(}],"edgeTypes":[]})";
   };
   const auto edge = [](std::string_view def) {
     return R"({"nodeTypes":[],"edgeTypes":[{"edgeType":"e",)" + std::string(def) + "}]}";
   };
   const std::string variants = "expected one of `episodic`, `semantic`, `procedural`, `entity`";
+  const std::string bad_node = "invalid_argument: invalid schema for node type n";
+  const std::string bad_edge = "invalid_argument: invalid schema for edge type e";
   const Case cases[] = {
       {"", meta + "EOF while parsing a value at line 1 column 0"},
       {"  \n", meta + "EOF while parsing a value at line 2 column 0"},
@@ -125,20 +122,7 @@ TEST_F(DefinitionFiles, SchemaReadingFaultsArePlaced) {
       {R"([[["a",[],{},null,1]],[]])", meta + "invalid length 5, expected fewer elements in array at line 1 column 20"},
       {"{\"nodeTypes\":[],\"edgeTypes\":[]}}", meta + "trailing characters at line 1 column 32"},
       {"{\"nodeTypes\":[],\n\"edgeTypes\":[}", meta + "syntax error at line 2 column 14"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(schemas(c.text), c.outcome) << c.text;
-}
-
-TEST_F(DefinitionFiles, SchemaDefinitionRulesInOrder) {
-  const auto node = [](std::string_view def) {
-    return R"({"nodeTypes":[{"nodeType":"n",)" + std::string(def) + R"(}],"edgeTypes":[]})";
-  };
-  const auto edge = [](std::string_view def) {
-    return R"({"nodeTypes":[],"edgeTypes":[{"edgeType":"e",)" + std::string(def) + "}]}";
-  };
-  const std::string bad_node = "invalid_argument: invalid schema for node type n";
-  const std::string bad_edge = "invalid_argument: invalid schema for edge type e";
-  const Case cases[] = {
+      // The schemas read, the rules follow in order.
       {R"({"nodeTypes":[{"nodeType":""}],"edgeTypes":[]})", "invalid_argument: invalid schema for node type "},
       {node(R"("requiredFields":[""])"), bad_node},
       {node(R"("requiredFields":["a","b","a"])"), bad_node},
