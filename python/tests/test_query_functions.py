@@ -108,6 +108,25 @@ def test_errors_have_their_exact_type_and_text(exc_type, message, call):
     raises(exc_type, message, call)
 
 
+def test_self_containing_and_very_deep_values_raise_instead_of_overflowing():
+    loop = []
+    loop.append(loop)
+    cyclic = {}
+    cyclic["self"] = cyclic
+    deep = []
+    for _ in range(100_000):
+        deep = [deep]
+    for nodes, edges, plan in [([loop], [], {}), ([node("a", more=cyclic)], [], {}),
+                               ([], [dict(edge("a", "b"), data={"d": deep})], {}), ([], [], {"limit": deep})]:
+        with pytest.raises(core.TarnwickValueError, match="nested too deeply"):
+            core.execute_query_plan(nodes, edges, plan)
+    # The limit is far above anything a real record holds.
+    nested = "x"
+    for _ in range(50):
+        nested = {"n": nested}
+    assert core.execute_query_plan([node("a", nested=nested)], [], {}) == ["a"]
+
+
 RANKED = [node("a", score=3), node("b", "note", score=9), node("c", score=5.0), node("d", score=2),
           node("e", score=5), node("f", score=1), node("g")]
 DOCS_ABOVE_1 = {"nodeTypes": ["doc"], "attributes": [{"operator": "range", "field": "score", "above": 1}],

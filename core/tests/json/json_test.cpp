@@ -160,12 +160,24 @@ TEST(JsonParse, NumbersAreExactAndTyped) {
   EXPECT_EQ(parsed("1e-400").get_double(), 0.0);
 }
 
+TEST(JsonParse, RefusesNumbersBeyondTheDoubleRange) {
+  auto v = parse("1e400");
+  ASSERT_FALSE(v);
+  EXPECT_EQ(v.error().message, "number out of range");
+}
+
 // Where each refusal is placed is checked by the table of errors below.
 TEST(JsonParse, OnlyWhitespaceMayFollowTheValueAndNestingStopsBelow128) {
   EXPECT_TRUE(parse(" {\"a\": [1, 2]} \n\t "));
   EXPECT_FALSE(parse("{\"a\":1 // c\n}"));
   EXPECT_TRUE(parse(std::string(127, '[') + std::string(127, ']')));
   EXPECT_FALSE(parse(std::string(100000, '[') + std::string(100000, ']')));
+}
+
+TEST(JsonParse, NestingOf128IsRefused) {
+  auto deep = parse(std::string(128, '[') + std::string(128, ']'));
+  ASSERT_FALSE(deep);
+  EXPECT_EQ(deep.error().message, "recursion limit exceeded");
 }
 
 TEST(JsonParse, LaterOfTwoEqualKeysWinsAtTheFirstPlace) {

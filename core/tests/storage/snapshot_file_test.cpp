@@ -230,7 +230,9 @@ TEST(Snapshot, Entries) {
   auto packed = decode_checked(bytes);
   ASSERT_TRUE(packed);
   EXPECT_EQ(packed->vectors, (std::vector<std::pair<std::string, std::vector<double>>>{{"v", {1.0}}}));
-  // A codec error anywhere wins over a record error before it (the nodes alone fail as above).
+  // A codec error anywhere wins over a record error before it.
+  EXPECT_EQ(error_of(Msg::map({{"version", Msg::integer(1)}, {"nodes", Msg::array({Msg()})}})),
+            "corrupt_data: node entry must be [id, node]");
   Bytes late = encode_tree(Msg::map({{"version", Msg::integer(1)}, {"nodes", Msg::array({Msg()})}, {"x", Msg()}}));
   late.back() = 0xc1;
   EXPECT_EQ(decode_checked(late).error().text(), "corrupt_data: unexpected msgpack marker 0xc1");

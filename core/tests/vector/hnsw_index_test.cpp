@@ -317,6 +317,24 @@ TEST(HnswIndex, MatchesLiteralReference) {
   }
 }
 
+TEST(HnswIndex, SameAdditionsBuildTheSameGraph) {
+  HnswIndex one = make({.m = 4, .mmax0 = 8, .ef_construction = 30});
+  HnswIndex two = make({.m = 4, .mmax0 = 8, .ef_construction = 30});
+  std::mt19937_64 rng(3);
+  for (int i = 0; i < 300; ++i) {
+    const Vec v = testing::uniform_vector(rng, 8);
+    ASSERT_TRUE(one.add("n" + std::to_string(i), v));
+    ASSERT_TRUE(two.add("n" + std::to_string(i), v));
+  }
+  EXPECT_EQ(one.entry_point(), two.entry_point());
+  for (int i = 0; i < 300; ++i) {
+    const std::string id = "n" + std::to_string(i);
+    for (std::uint32_t lc = 0; lc <= 4; ++lc) ASSERT_EQ(one.get_neighbors(id, lc), two.get_neighbors(id, lc));
+  }
+  const Vec q = testing::uniform_vector(rng, 8);
+  EXPECT_EQ(*one.query_with_ef_search(q, 10, 50, -1.0), *two.query_with_ef_search(q, 10, 50, -1.0));
+}
+
 TEST(HnswIndex, RecallAgainstExactIndexAtDefaults) {
   for (const auto precision : {VectorPrecision::Float64, VectorPrecision::Float32}) {
     HnswIndex hnsw = make({}, 7, precision);
