@@ -62,22 +62,25 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   // Entries are stored as they are read, into new maps installed only once the whole file has
   // read. The last entry of an id wins. A node's own vector counts for the entry that survives,
   // and only when the "vectors" list has none under its id; the node's entry id is the one it is
-  // stored under, whatever its own `id` field says.
+  // stored under, whatever its own `id` field says. Vectors are held exactly as read until the
+  // precision, which the file gives last, settles them: no float64 copy of them all waits for it.
   TextMap<StoredNode> nodes;
   TextMap<Edge> edges;
-  TextMap<std::vector<double>> listed;   // the "vectors" list
-  TextMap<std::vector<double>> carried;  // the vectors inside the surviving node entries
+  TextMap<StoredVector> listed;   // the "vectors" list
+  TextMap<StoredVector> carried;  // the vectors inside the surviving node entries
   const format::SnapshotTaker taker{
       [&](std::string& id, Node& node, const std::optional<format::DataBytes>& data) {
         if (node.vector)
-          carried.insert_or_assign(id, std::move(*node.vector));
+          carried.insert_or_assign(id, StoredVector::exact(std::move(*node.vector)));
         else
           carried.erase(id);
         StoredNode stored = data ? StoredNode(id, std::move(node), *data) : StoredNode(id, std::move(node));
         nodes.insert_or_assign(std::move(id), std::move(stored));
       },
       [&](std::string& id, Edge& edge) { edges.insert_or_assign(std::move(id), std::move(edge)); },
-      [&](std::string& id, std::vector<double>& values) { listed.insert_or_assign(std::move(id), std::move(values)); },
+      [&](std::string& id, std::vector<double>& values) {
+        listed.insert_or_assign(std::move(id), StoredVector::exact(std::move(values)));
+      },
       true,
       [&](std::size_t count) { nodes.reserve(count); },
   };
@@ -103,11 +106,10 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   vector_precision_ = *precision;
   precision_known_ = true;
 
-  TextMap<StoredVector> vectors;
-  vectors.reserve(listed.size() + carried.size());
-  for (const auto& [id, values] : listed) vectors.emplace(id, StoredVector::make(values, vector_precision_));
-  for (const auto& [id, values] : carried)
-    if (!vectors.contains(id)) vectors.emplace(id, StoredVector::make(values, vector_precision_));
+  TextMap<StoredVector> vectors = std::move(listed);
+  vectors.reserve(vectors.size() + carried.size());
+  for (auto& [id, v] : carried) vectors.try_emplace(id, std::move(v));  // the list's entry wins
+  for (auto& entry : vectors) entry.second = std::move(entry.second).at(vector_precision_);
   nodes_ = std::move(nodes);
   edges_ = std::move(edges);
   vectors_ = std::move(vectors);
@@ -183,10 +185,9 @@ void Store::apply_entry(format::WalEntry&& entry, bool keep_indexes) {
 }
 
 Result<void> Store::load_mutation_log() {
-  std::optional<Bytes> content;
   std::uint64_t last = 0;
   TextSet operations, transactions;
-  TARNWICK_TRY(scan_mutation_log_file(content, [&](std::string_view, const LineFacts& facts) {
+  TARNWICK_TRY(scan_mutation_log_file([&](std::string_view, const LineFacts& facts) {
     last = facts.sequence;
     operations.insert(facts.operation_id);
     transactions.insert(facts.transaction_id);
