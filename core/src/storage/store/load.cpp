@@ -62,19 +62,22 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   // Entries are stored as they are read, into new maps installed only once the whole file has
   // read. The last entry of an id wins. A node's own vector counts for the entry that survives,
   // and only when the "vectors" list has none under its id; the node's entry id is the one it is
-  // stored under, whatever its own `id` field says. Vectors are held exactly as read until the
-  // precision, which the file gives last, settles them: no float64 copy of them all waits for it.
+  // stored under, whatever its own `id` field says. The precision comes last in the file, so
+  // listed vectors are held exactly as read until it settles them, and node vectors are left in
+  // the file until it is known which count: none is built only to be dropped.
   TextMap<StoredNode> nodes;
   TextMap<Edge> edges;
-  TextMap<StoredVector> listed;   // the "vectors" list
-  TextMap<StoredVector> carried;  // the vectors inside the surviving node entries
+  TextMap<StoredVector> listed;               // the "vectors" list
+  TextMap<msgpack::Cursor> carried_in_place;  // the surviving node entries' vectors, in the file
+  TextMap<StoredVector> carried;              // the same as read into the node
   const format::SnapshotTaker taker{
-      [&](std::string& id, Node& node, const std::optional<format::DataBytes>& data) {
-        if (node.vector)
-          carried.insert_or_assign(id, StoredVector::exact(std::move(*node.vector)));
-        else
-          carried.erase(id);
-        StoredNode stored = data ? StoredNode(id, std::move(node), *data) : StoredNode(id, std::move(node));
+      [&](std::string& id, Node& node, const format::NodeLeftInPlace* left) {
+        carried_in_place.erase(id);
+        carried.erase(id);
+        if (left && left->vector) carried_in_place.emplace(id, *left->vector);
+        if (node.vector) carried.emplace(id, StoredVector::exact(std::move(*node.vector)));
+        StoredNode stored = left && left->data ? StoredNode(id, std::move(node), *left->data)
+                                               : StoredNode(id, std::move(node));
         nodes.insert_or_assign(std::move(id), std::move(stored));
       },
       [&](std::string& id, Edge& edge) { edges.insert_or_assign(std::move(id), std::move(edge)); },
@@ -92,8 +95,9 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
     nodes.clear();
     edges.clear();
     listed.clear();
+    carried_in_place.clear();
     carried.clear();
-    for (auto& [id, node] : data.nodes) taker.node(id, node, std::nullopt);
+    for (auto& [id, node] : data.nodes) taker.node(id, node, nullptr);
     for (auto& [id, edge] : data.edges) taker.edge(id, edge);
     for (auto& [id, values] : data.vectors) taker.vector(id, values);
     precision = data.precision;
@@ -107,9 +111,16 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   precision_known_ = true;
 
   TextMap<StoredVector> vectors = std::move(listed);
-  vectors.reserve(vectors.size() + carried.size());
-  for (auto& [id, v] : carried) vectors.try_emplace(id, std::move(v));  // the list's entry wins
+  vectors.reserve(vectors.size() + carried_in_place.size() + carried.size());
   for (auto& entry : vectors) entry.second = std::move(entry.second).at(vector_precision_);
+  // The list's entry wins.
+  for (auto& [id, v] : carried) vectors.try_emplace(id, std::move(v).at(vector_precision_));
+  std::vector<double> values;
+  for (const auto& [id, at] : carried_in_place) {
+    if (vectors.contains(id)) continue;
+    format::read_vector_left_in_place(at, values);
+    vectors.emplace(id, StoredVector::make(values, vector_precision_));
+  }
   nodes_ = std::move(nodes);
   edges_ = std::move(edges);
   vectors_ = std::move(vectors);
