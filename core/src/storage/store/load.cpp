@@ -110,10 +110,13 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   vector_precision_ = *precision;
   precision_known_ = true;
 
+  // The list's entry wins over the node's; a store lists every vector a node carries.
   TextMap<StoredVector> vectors = std::move(listed);
-  vectors.reserve(vectors.size() + carried_in_place.size() + carried.size());
+  const auto unlisted = [&](const auto& carried_map) {
+    return std::ranges::count_if(carried_map, [&](const auto& entry) { return !vectors.contains(entry.first); });
+  };
+  vectors.reserve(vectors.size() + static_cast<std::size_t>(unlisted(carried_in_place) + unlisted(carried)));
   for (auto& entry : vectors) entry.second = std::move(entry.second).at(vector_precision_);
-  // The list's entry wins.
   for (auto& [id, v] : carried) vectors.try_emplace(id, std::move(v).at(vector_precision_));
   std::vector<double> values;
   for (const auto& [id, at] : carried_in_place) {
