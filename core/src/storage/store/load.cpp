@@ -72,8 +72,9 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   TextMap<StoredVector> carried;              // the same as read into the node
   const format::SnapshotTaker taker{
       [&](std::string& id, Node& node, const format::NodeLeftInPlace* left) {
-        carried_in_place.erase(id);
-        carried.erase(id);
+        // Hashing costs more than the check: most ids come once, and most nodes carry no vector.
+        if (!carried_in_place.empty()) carried_in_place.erase(id);
+        if (!carried.empty()) carried.erase(id);
         if (left && left->vector) carried_in_place.emplace(id, *left->vector);
         if (node.vector) carried.emplace(id, StoredVector::exact(std::move(*node.vector)));
         StoredNode stored = left && left->data ? StoredNode(id, std::move(node), *left->data)
