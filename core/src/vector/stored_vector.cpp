@@ -14,7 +14,8 @@ StoredVector StoredVector::make(std::span<const double> values, VectorPrecision 
 }
 
 StoredVector StoredVector::exact(std::vector<double>&& values) {
-  const bool narrow = std::ranges::all_of(values, [](double v) { return static_cast<double>(static_cast<float>(v)) == v; });
+  const auto is_float32 = [](double v) { return static_cast<double>(static_cast<float>(v)) == v; };
+  const bool narrow = std::ranges::all_of(values, is_float32);
   if (narrow) return make(values, VectorPrecision::Float32);
   return StoredVector(std::move(values));
 }

@@ -114,7 +114,8 @@ TEST(SnapshotLoad, SameGraphOrErrorAsTheRecordDecoder) {
              {"c", with_vector(plain, {-0.0, 0.25})}},
             {}, {{"c", {0.1, 1e300}}, {"d", {0.5, -0.0}}, {"d", {3, 1e-50}}}, VectorPrecision::Float32)},
       {"node and listed vectors of every kind at float64",
-       made({{"a", with_vector(plain, {0.1, 2})}, {"b", with_vector(other, {0.5, -0.0})}, {"c", with_vector(plain, {7})}},
+       made({{"a", with_vector(plain, {0.1, 2})}, {"b", with_vector(other, {0.5, -0.0})},
+             {"c", with_vector(plain, {7})}},
             {}, {{"c", {0.1}}, {"d", {0.5, 16777216}}, {"e", {1e300, 1e-50}}}, VectorPrecision::Float64)},
   };
   const std::filesystem::path corpus = std::filesystem::path(TARNWICK_SOURCE_DIR) / "fuzz" / "corpus" / "store";

@@ -254,7 +254,8 @@ constexpr std::string_view kNodeKeys[] = {
 constexpr std::uint32_t kNodeRequired =
     (1u << kNodeId) | (1u << kNodeType) | (1u << kNodeInsertedAt) | (1u << kNodeUpdatedAt);
 
-// `keep`, when given, takes the data as bytes where they are in the writer's form.
+// `left`, when given, takes the data as bytes where they are in the writer's form, and the
+// vector as where it lies.
 bool read_node_field(int k, Cursor& c, Node& n, NodeLeftInPlace* left) {
   Header h;
   switch (k) {

@@ -159,8 +159,8 @@ std::optional<VectorPrecision> pull_snapshot_into(std::span<const std::uint8_t> 
         const auto read = [&](pull::Cursor& ec, Node& n) {
           return taker.in_place ? read_node_in_place(ec, n, left) : read_node(ec, n);
         };
-        return pull_entries<Node>(cc, read,
-                                  [&](std::string& id, Node& n) { taker.node(id, n, taker.in_place ? &left : nullptr); });
+        const NodeLeftInPlace* given = taker.in_place ? &left : nullptr;
+        return pull_entries<Node>(cc, read, [&](std::string& id, Node& n) { taker.node(id, n, given); });
       }
       case kTopEdges: return pull_entries<Edge>(cc, read_edge, taker.edge);
       case kTopVectors: return pull_entries<std::vector<double>>(cc, pull_vector, taker.vector);
