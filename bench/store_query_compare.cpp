@@ -91,7 +91,7 @@ std::unique_ptr<Store> fill_store(const Graph& g) {
   auto& defs = StoreTestAccess::index_definitions(*s);
   defs["by_key"] = {"by_key", {"key"}, std::nullopt, true, false};
   defs["by_group"] = {"by_group", {"group"}, std::nullopt, false, false};
-  for (const Node& n : g.nodes) StoreTestAccess::nodes(*s).emplace(n.id, n);
+  for (const Node& n : g.nodes) StoreTestAccess::store_node(*s, n.id, n);
   for (const Edge& e : g.edges) StoreTestAccess::edges(*s).emplace(e.id, e);
   StoreTestAccess::rebuild_indexes(*s);
   StoreTestAccess::loaded(*s) = true;

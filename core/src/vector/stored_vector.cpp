@@ -1,5 +1,7 @@
 #include "vector/stored_vector.hpp"
 
+#include <algorithm>
+
 namespace tarnwick {
 
 StoredVector StoredVector::make(std::span<const double> values, VectorPrecision precision) {
@@ -9,6 +11,18 @@ StoredVector StoredVector::make(std::span<const double> values, VectorPrecision 
     return StoredVector(std::move(narrowed));
   }
   return StoredVector(std::vector<double>(values.begin(), values.end()));
+}
+
+StoredVector StoredVector::exact(std::vector<double>&& values) {
+  const auto is_float32 = [](double v) { return static_cast<double>(static_cast<float>(v)) == v; };
+  const bool narrow = std::ranges::all_of(values, is_float32);
+  if (narrow) return make(values, VectorPrecision::Float32);
+  return StoredVector(std::move(values));
+}
+
+StoredVector StoredVector::at(VectorPrecision precision) && {
+  if (this->precision() == precision) return std::move(*this);
+  return make(to_f64(), precision);
 }
 
 VectorPrecision StoredVector::precision() const {

@@ -18,6 +18,11 @@ class StoredVector {
 
   // Float32 rounds each value to nearest (out of range becomes an infinity); Float64 copies.
   static StoredVector make(std::span<const double> values, VectorPrecision precision);
+  // Exact, for a holder told the precision only later: float32 when every value is a float32
+  // value, else the float64 values themselves (taken, not copied). `at` then settles it.
+  static StoredVector exact(std::vector<double>&& values);
+  // This vector as `make` would hold its values at `precision`.
+  StoredVector at(VectorPrecision precision) &&;
 
   VectorPrecision precision() const;
   std::size_t size() const;

@@ -270,5 +270,26 @@ TEST(BatchChecks, AgreeWithTheFullCopyReference) {
   for (std::size_t i = 0; i < rules.size(); ++i) EXPECT_GT(reported[i], 30u) << rules[i];
 }
 
+// An edge's ends are built from the stored nodes as they are asked for, its source kept while
+// its target is built: with ends enough for the projection's built nodes to outgrow their room
+// many times over, each verdict must still be the reference's.
+TEST(BatchChecks, EdgesOverManyStoredEndsAgreeWithTheReference) {
+  auto s = empty_store();
+  StoreTestAccess::edge_types(*s)["E"] = {"E", {"A"}, {"B"}, {}, {}, std::nullopt};
+  const auto n = [](int i) { return "n" + std::to_string(i); };
+  for (int i = 0; i < 400; ++i) StoreTestAccess::store_node(*s, n(i), node_of(n(i), i % 2 == 0 ? "A" : "B"));
+  StoreTestAccess::rebuild_indexes(*s);
+  for (const int reversed : {-1, 0, 150, 199}) {  // the one edge from a B to an A, if any
+    ChangeBatch b;
+    for (int i = 0; i < 200; ++i) {
+      const int from = i == reversed ? 2 * i + 1 : 2 * i;
+      const int to = i == reversed ? 2 * i : 2 * i + 1;
+      b.put_edges.push_back(make_edge("e" + std::to_string(i), n(from), n(to), "E"));
+    }
+    EXPECT_EQ(expect_same_verdict(*s, b),
+              reversed < 0 ? "" : "invalid_argument: edge type E does not permit source type B");
+  }
+}
+
 }  // namespace
 }  // namespace tarnwick::test

@@ -23,6 +23,7 @@ struct Graph {
   std::map<std::string, std::string> nodes;  // entry id -> the record's compact JSON
   std::map<std::string, std::string> edges;
   Vectors vectors;
+  std::map<std::string, VectorPrecision> held_at;  // the precision each vector is held at
   friend bool operator==(const Graph&, const Graph&) = default;
 };
 
@@ -44,7 +45,10 @@ Result<Graph> reference(const Bytes& bytes) {
   for (const auto& [id, values] : data.vectors) g.vectors[id] = values;
   for (const auto& [id, node] : last)
     if (node->vector && !g.vectors.contains(id)) g.vectors[id] = *node->vector;
-  for (auto& [id, values] : g.vectors) values = StoredVector::make(values, data.precision).to_f64();
+  for (auto& [id, values] : g.vectors) {
+    values = StoredVector::make(values, data.precision).to_f64();
+    g.held_at[id] = data.precision;
+  }
   return g;
 }
 
@@ -54,7 +58,10 @@ Result<Graph> loaded(const Bytes& bytes) {
   Graph g;
   for (const auto& [id, node] : StoreTestAccess::node_records(*s)) g.nodes[id] = text_of(node);
   for (const auto& [id, edge] : StoreTestAccess::edges(*s)) g.edges[id] = json::print(edge.serialize());
-  for (const auto& [id, v] : StoreTestAccess::vectors(*s)) g.vectors[id] = v.to_f64();
+  for (const auto& [id, v] : StoreTestAccess::vectors(*s)) {
+    g.vectors[id] = v.to_f64();
+    g.held_at[id] = v.precision();
+  }
   return g;
 }
 
@@ -99,6 +106,17 @@ TEST(SnapshotLoad, SameGraphOrErrorAsTheRecordDecoder) {
       {"entry ids apart from record ids",
        made({{"b", with_vector(plain, {0.1})}, {"c", other}}, {{"x", edge}, {"x", make_edge("y", "c", "b")}},
             {{"loose", {0.5}}}, VectorPrecision::Float32)},
+      // Vectors held as read until the precision, which comes last, settles them: values that
+      // are float32 values and values that are not, at either precision; node vectors left in
+      // the file, one repeated under a later entry, one under a listed id.
+      {"node and listed vectors of every kind at float32",
+       made({{"a", with_vector(plain, {0.1, 2})}, {"b", with_vector(other, {0.5})}, {"b", with_vector(other, {1e300})},
+             {"c", with_vector(plain, {-0.0, 0.25})}},
+            {}, {{"c", {0.1, 1e300}}, {"d", {0.5, -0.0}}, {"d", {3, 1e-50}}}, VectorPrecision::Float32)},
+      {"node and listed vectors of every kind at float64",
+       made({{"a", with_vector(plain, {0.1, 2})}, {"b", with_vector(other, {0.5, -0.0})},
+             {"c", with_vector(plain, {7})}},
+            {}, {{"c", {0.1}}, {"d", {0.5, 16777216}}, {"e", {1e300, 1e-50}}}, VectorPrecision::Float64)},
   };
   const std::filesystem::path corpus = std::filesystem::path(TARNWICK_SOURCE_DIR) / "fuzz" / "corpus" / "store";
   for (const auto& entry : std::filesystem::directory_iterator(corpus)) {

@@ -66,6 +66,29 @@ TEST(StoredVector, PrecisionRoundsAndWidens) {
   EXPECT_EQ(f64.size(), 1u);
 }
 
+// Held exactly and settled later, a vector is what `make` gives at the settled precision, to the
+// bit: values that are float32 values and values that are not, signed zeros, subnormals at
+// either precision, values beyond float32's range, infinities.
+TEST(StoredVector, HeldExactlyThenSettledIsWhatMakeGives) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const std::vector<std::vector<double>> rows = {
+      {},        {0.5, -0.0, 2, 16777216}, {0.1},          {1e300, -1e300}, {1e-50, 1e-40},
+      {kInf, -kInf, 0.0}, {3.4028235677973366e38, 3.4028234663852886e38}, {16777217, 0.5}};
+  const auto bits = [](const StoredVector& v) {
+    std::vector<std::uint64_t> out;
+    for (double d : v.to_f64()) out.push_back(std::bit_cast<std::uint64_t>(d));
+    return out;
+  };
+  for (const auto& values : rows) {
+    for (const VectorPrecision p : {VectorPrecision::Float32, VectorPrecision::Float64}) {
+      const StoredVector want = StoredVector::make(values, p);
+      const StoredVector got = StoredVector::exact(std::vector<double>(values)).at(p);
+      EXPECT_EQ(got.precision(), p);
+      EXPECT_EQ(bits(got), bits(want)) << values.size() << " values at " << static_cast<int>(p);
+    }
+  }
+}
+
 struct Kernel {
   const char* name;
   ScoringKernels kernels;

@@ -159,6 +159,11 @@ Result<std::optional<std::span<const std::uint8_t>>> PythonStorage::read_lent(st
   return View(std::span<const std::uint8_t>(scratch));
 }
 
+void PythonStorage::end_loan() {
+  GilHeld gil;
+  lent_ = PyRef();
+}
+
 Result<void> PythonStorage::write(std::string_view name, std::span<const std::uint8_t> bytes) {
   GilHeld gil;
   if (auto result = call("write", arguments(name, &bytes)); !result) return fail(std::move(result).error());

@@ -6,7 +6,8 @@
 // kept, so that the NativeStore method raises it itself once the store has given up.
 //
 // Lifetime and locks: the backend holds one strong reference to the object until it is
-// destroyed, and one to the bytes object `read_lent` last lent until its next call. Every call into Python takes the interpreter lock around itself (nothing to do when
+// destroyed, and one to the bytes object `read_lent` last lent until its next call or
+// `end_loan`. Every call into Python takes the interpreter lock around itself (nothing to do when
 // the caller holds it, as NativeStore methods always do). The kept exception is touched only
 // under the interpreter lock and the owning NativeStore's mutex.
 
@@ -30,6 +31,7 @@ class PythonStorage final : public store::Storage {
   Result<std::optional<Bytes>> read(std::string_view name) override;
   // An exact bytes object is lent as it is; the reference is dropped at the next call.
   Result<std::optional<std::span<const std::uint8_t>>> read_lent(std::string_view name, Bytes& scratch) override;
+  void end_loan() override;
   Result<void> write(std::string_view name, std::span<const std::uint8_t> bytes) override;
   Result<void> append(std::string_view name, std::span<const std::uint8_t> bytes) override;
   Result<void> remove(std::string_view name) override;

@@ -254,23 +254,29 @@ constexpr std::string_view kNodeKeys[] = {
 constexpr std::uint32_t kNodeRequired =
     (1u << kNodeId) | (1u << kNodeType) | (1u << kNodeInsertedAt) | (1u << kNodeUpdatedAt);
 
-// `keep`, when given, takes the data as bytes where they are in the writer's form.
-bool read_node_field(int k, Cursor& c, Node& n, std::optional<DataBytes>* keep) {
+// `left`, when given, takes the data as bytes where they are in the writer's form, and the
+// vector as where it lies.
+bool read_node_field(int k, Cursor& c, Node& n, NodeLeftInPlace* left) {
   Header h;
   switch (k) {
     case kNodeId: return read_text(c, n.id);
     case kNodeType: return read_text(c, n.type);
     case kNodeData: {
-      if (keep && (*keep = take_data_bytes(c))) return true;
+      if (left && (left->data = take_data_bytes(c))) return true;
       std::optional<json::Object> data;
       if (!read_data(c, data)) return false;
       if (data) n.data = std::move(*data);
       return true;
     }
-    case kNodeVector:
+    case kNodeVector: {
+      const Cursor at = c;
       if (!header(c, h)) return false;
       if (h.kind == Kind::Nil) return true;
-      return (h.kind == Kind::Array || h.kind == Kind::Map) && read_vector_body(c, h, n.vector.emplace());
+      if (h.kind != Kind::Array && h.kind != Kind::Map) return false;
+      if (!left) return read_vector_body(c, h, n.vector.emplace());
+      left->vector = at;
+      return read_vector_body(c, h, left->scratch);
+    }
     case kNodeInsertedAt:
     case kNodeUpdatedAt: {
       if (!header(c, h)) return false;
@@ -460,10 +466,17 @@ bool read_node(Cursor& c, Node& out) {
                      [](int k, Cursor& cc, Node& n) { return read_node_field(k, cc, n, nullptr); });
 }
 
-bool read_node_keeping_data(Cursor& c, Node& out, std::optional<DataBytes>& data) {
-  data.reset();
+bool read_node_in_place(Cursor& c, Node& out, NodeLeftInPlace& left) {
+  left.data.reset();
+  left.vector.reset();
   return read_record(c, kNodeKeys, kNodeRequired, out,
-                     [&](int k, Cursor& cc, Node& n) { return read_node_field(k, cc, n, &data); });
+                     [&](int k, Cursor& cc, Node& n) { return read_node_field(k, cc, n, &left); });
+}
+
+void read_vector_left_in_place(Cursor c, std::vector<double>& out) {
+  Header h;
+  header(c, h);
+  read_vector_body(c, h, out);
 }
 
 bool read_edge(Cursor& c, Edge& out) { return read_record(c, kEdgeKeys, kEdgeRequired, out, read_edge_field); }

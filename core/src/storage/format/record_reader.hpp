@@ -17,9 +17,20 @@
 namespace tarnwick::format {
 
 bool read_node(msgpack::Cursor& c, Node& out);
-// The same, except that data already in the writer's form is left as bytes in `data` (and the
-// node's own data empty); `data` is none when the data was read into the node.
-bool read_node_keeping_data(msgpack::Cursor& c, Node& out, std::optional<DataBytes>& data);
+// What `read_node_in_place` leaves in the bytes instead of the node.
+struct NodeLeftInPlace {
+  // The data when it is in the writer's form (the node's own then empty); none when it was read
+  // into the node.
+  std::optional<DataBytes> data;
+  // A cursor at the vector's header when the node has a vector (the node's own then none), read
+  // to check it into `scratch`, whose storage the next node's check reuses.
+  std::optional<msgpack::Cursor> vector;
+  std::vector<double> scratch;
+};
+// `read_node`, leaving the data and the vector in the bytes where it can.
+bool read_node_in_place(msgpack::Cursor& c, Node& out, NodeLeftInPlace& left);
+// The vector a cursor of `NodeLeftInPlace::vector` is at, which has been checked.
+void read_vector_left_in_place(msgpack::Cursor c, std::vector<double>& out);
 bool read_edge(msgpack::Cursor& c, Edge& out);
 // A vector in either form, whose header was already read and is an array or a map.
 bool read_vector_body(msgpack::Cursor& c, const msgpack::Header& h, std::vector<double>& out);

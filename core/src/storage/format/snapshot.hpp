@@ -14,7 +14,7 @@
 
 #include "error/error.hpp"
 #include "model/records.hpp"
-#include "storage/format/data_bytes.hpp"
+#include "storage/format/record_reader.hpp"
 #include "storage/format/record_writer.hpp"
 #include "storage/format/vector_ref.hpp"
 #include "storage/msgpack/bytes.hpp"
@@ -81,14 +81,14 @@ std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes);
 // The pull reader handing over each entry as it is read, in file order: the id and the record,
 // which the taker may move from. Gives the precision once the whole snapshot read, and none
 // exactly when `pull_snapshot` gives none, possibly after some entries were handed over.
-// With `data_as_bytes`, a node's data in the writer's form comes as its bytes (borrowed from
-// the snapshot for the call) with the node's own data left empty; otherwise, and for any other
-// data, the bytes are none and the data is in the node.
+// With `in_place`, each node comes with what was left in the snapshot's bytes (they are
+// borrowed for the whole read): its data when in the writer's form, and where its vector lies;
+// otherwise that is null and everything is in the node.
 struct SnapshotTaker {
-  std::function<void(std::string&, Node&, const std::optional<DataBytes>&)> node;
+  std::function<void(std::string&, Node&, const NodeLeftInPlace*)> node;
   std::function<void(std::string&, Edge&)> edge;
   std::function<void(std::string&, std::vector<double>&)> vector;
-  bool data_as_bytes = false;
+  bool in_place = false;
   // Told, before the node entries, how many there can be: the list's count, bounded by what the
   // bytes left can hold, so a damaged count asks for no more room than the file could fill.
   std::function<void(std::size_t)> node_count = {};

@@ -120,7 +120,7 @@ Result<SnapshotData> snapshot_from_msg(const Msg& top) {
 std::optional<SnapshotData> pull_snapshot(std::span<const std::uint8_t> bytes) {
   SnapshotData data;
   const SnapshotTaker taker{
-      [&](std::string& id, Node& n, const std::optional<DataBytes>&) {
+      [&](std::string& id, Node& n, const NodeLeftInPlace*) {
         data.nodes.emplace_back(std::move(id), std::move(n));
       },
       [&](std::string& id, Edge& e) { data.edges.emplace_back(std::move(id), std::move(e)); },
@@ -155,11 +155,12 @@ std::optional<VectorPrecision> pull_snapshot_into(std::span<const std::uint8_t> 
             taker.node_count(
                 static_cast<std::size_t>(std::min<std::uint64_t>(list.length, peek.remaining() / kMinNodeEntrySize)));
         }
-        std::optional<DataBytes> data;
+        NodeLeftInPlace left;
         const auto read = [&](pull::Cursor& ec, Node& n) {
-          return taker.data_as_bytes ? read_node_keeping_data(ec, n, data) : read_node(ec, n);
+          return taker.in_place ? read_node_in_place(ec, n, left) : read_node(ec, n);
         };
-        return pull_entries<Node>(cc, read, [&](std::string& id, Node& n) { taker.node(id, n, data); });
+        const NodeLeftInPlace* given = taker.in_place ? &left : nullptr;
+        return pull_entries<Node>(cc, read, [&](std::string& id, Node& n) { taker.node(id, n, given); });
       }
       case kTopEdges: return pull_entries<Edge>(cc, read_edge, taker.edge);
       case kTopVectors: return pull_entries<std::vector<double>>(cc, pull_vector, taker.vector);

@@ -53,7 +53,8 @@ void Store::unindex_edge(std::string_view id) {
 }
 
 bool Store::entries_read_data(std::string_view type) const {
-  return !index_definitions_.empty() || node_types_.contains(type);
+  // A lookup hashes the type even in an empty map, and most stores define no schema.
+  return !index_definitions_.empty() || (!node_types_.empty() && node_types_.contains(type));
 }
 
 void Store::add_node_entries(const std::string& id, const StoredNode& node) {

@@ -62,22 +62,29 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   // Entries are stored as they are read, into new maps installed only once the whole file has
   // read. The last entry of an id wins. A node's own vector counts for the entry that survives,
   // and only when the "vectors" list has none under its id; the node's entry id is the one it is
-  // stored under, whatever its own `id` field says.
+  // stored under, whatever its own `id` field says. The precision comes last in the file, so
+  // listed vectors are held exactly as read until it settles them, and node vectors are left in
+  // the file until it is known which count: none is built only to be dropped.
   TextMap<StoredNode> nodes;
   TextMap<Edge> edges;
-  TextMap<std::vector<double>> listed;   // the "vectors" list
-  TextMap<std::vector<double>> carried;  // the vectors inside the surviving node entries
+  TextMap<StoredVector> listed;               // the "vectors" list
+  TextMap<msgpack::Cursor> carried_in_place;  // the surviving node entries' vectors, in the file
+  TextMap<StoredVector> carried;              // the same as read into the node
   const format::SnapshotTaker taker{
-      [&](std::string& id, Node& node, const std::optional<format::DataBytes>& data) {
-        if (node.vector)
-          carried.insert_or_assign(id, std::move(*node.vector));
-        else
-          carried.erase(id);
-        StoredNode stored = data ? StoredNode(id, std::move(node), *data) : StoredNode(id, std::move(node));
+      [&](std::string& id, Node& node, const format::NodeLeftInPlace* left) {
+        // Hashing costs more than the check: most ids come once, and most nodes carry no vector.
+        if (!carried_in_place.empty()) carried_in_place.erase(id);
+        if (!carried.empty()) carried.erase(id);
+        if (left && left->vector) carried_in_place.emplace(id, *left->vector);
+        if (node.vector) carried.emplace(id, StoredVector::exact(std::move(*node.vector)));
+        StoredNode stored = left && left->data ? StoredNode(id, std::move(node), *left->data)
+                                               : StoredNode(id, std::move(node));
         nodes.insert_or_assign(std::move(id), std::move(stored));
       },
       [&](std::string& id, Edge& edge) { edges.insert_or_assign(std::move(id), std::move(edge)); },
-      [&](std::string& id, std::vector<double>& values) { listed.insert_or_assign(std::move(id), std::move(values)); },
+      [&](std::string& id, std::vector<double>& values) {
+        listed.insert_or_assign(std::move(id), StoredVector::exact(std::move(values)));
+      },
       true,
       [&](std::size_t count) { nodes.reserve(count); },
   };
@@ -89,8 +96,9 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
     nodes.clear();
     edges.clear();
     listed.clear();
+    carried_in_place.clear();
     carried.clear();
-    for (auto& [id, node] : data.nodes) taker.node(id, node, std::nullopt);
+    for (auto& [id, node] : data.nodes) taker.node(id, node, nullptr);
     for (auto& [id, edge] : data.edges) taker.edge(id, edge);
     for (auto& [id, values] : data.vectors) taker.vector(id, values);
     precision = data.precision;
@@ -103,11 +111,20 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   vector_precision_ = *precision;
   precision_known_ = true;
 
-  TextMap<StoredVector> vectors;
-  vectors.reserve(listed.size() + carried.size());
-  for (const auto& [id, values] : listed) vectors.emplace(id, StoredVector::make(values, vector_precision_));
-  for (const auto& [id, values] : carried)
-    if (!vectors.contains(id)) vectors.emplace(id, StoredVector::make(values, vector_precision_));
+  // The list's entry wins over the node's; a store lists every vector a node carries.
+  TextMap<StoredVector> vectors = std::move(listed);
+  const auto unlisted = [&](const auto& carried_map) {
+    return std::ranges::count_if(carried_map, [&](const auto& entry) { return !vectors.contains(entry.first); });
+  };
+  vectors.reserve(vectors.size() + static_cast<std::size_t>(unlisted(carried_in_place) + unlisted(carried)));
+  for (auto& entry : vectors) entry.second = std::move(entry.second).at(vector_precision_);
+  for (auto& [id, v] : carried) vectors.try_emplace(id, std::move(v).at(vector_precision_));
+  std::vector<double> values;
+  for (const auto& [id, at] : carried_in_place) {
+    if (vectors.contains(id)) continue;
+    format::read_vector_left_in_place(at, values);
+    vectors.emplace(id, StoredVector::make(values, vector_precision_));
+  }
   nodes_ = std::move(nodes);
   edges_ = std::move(edges);
   vectors_ = std::move(vectors);
@@ -183,10 +200,9 @@ void Store::apply_entry(format::WalEntry&& entry, bool keep_indexes) {
 }
 
 Result<void> Store::load_mutation_log() {
-  std::optional<Bytes> content;
   std::uint64_t last = 0;
   TextSet operations, transactions;
-  TARNWICK_TRY(scan_mutation_log_file(content, [&](std::string_view, const LineFacts& facts) {
+  TARNWICK_TRY(scan_mutation_log_file([&](std::string_view, const LineFacts& facts) {
     last = facts.sequence;
     operations.insert(facts.operation_id);
     transactions.insert(facts.transaction_id);

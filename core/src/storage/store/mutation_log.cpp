@@ -97,26 +97,28 @@ Result<void> scan_mutation_log(std::string_view content, const LineVisitor& each
   });
 }
 
-Result<void> Store::walk_mutation_log_file(std::optional<Bytes>& content, const LogWalk& walk) {
+Result<void> Store::walk_mutation_log_file(const LogWalk& walk) {
   if (closed_) return fail(err::Closed{});
-  TARNWICK_TRY_ASSIGN(content, storage_->read(kMutationLogFile));
+  Bytes scratch;
+  TARNWICK_TRY_ASSIGN(auto content, storage_->read_lent(kMutationLogFile, scratch));
   if (!content) return {};
   bool tail_dropped = false;
   auto r = walk({reinterpret_cast<const char*>(content->data()), content->size()}, &tail_dropped);
   // The next append must not land behind a piece that is no whole record.
   mutation_log_torn_ = tail_dropped || (!content->empty() && content->back() != '\n');
+  // A log can be the largest file there is: it goes now, not at the backend's next call.
+  storage_->end_loan();
   return r;
 }
 
-Result<void> Store::scan_mutation_log_file(std::optional<Bytes>& content, const LineVisitor& each) {
+Result<void> Store::scan_mutation_log_file(const LineVisitor& each) {
   return walk_mutation_log_file(
-      content, [&](std::string_view text, bool* tail_dropped) { return scan_mutation_log(text, each, tail_dropped); });
+      [&](std::string_view text, bool* tail_dropped) { return scan_mutation_log(text, each, tail_dropped); });
 }
 
 Result<std::vector<MutationRecord>> Store::mutation_log() {
-  std::optional<Bytes> content;
   std::vector<MutationRecord> records;
-  TARNWICK_TRY(walk_mutation_log_file(content, [&](std::string_view text, bool* tail_dropped) -> Result<void> {
+  TARNWICK_TRY(walk_mutation_log_file([&](std::string_view text, bool* tail_dropped) -> Result<void> {
     TARNWICK_TRY_ASSIGN(records, read_mutation_log(text, tail_dropped));
     return {};
   }));
@@ -131,32 +133,35 @@ Result<std::vector<MutationRecord>> Store::mutation_log_since(std::uint64_t sequ
 Result<std::vector<MutationRecord>> Store::mutation_log_page(std::uint64_t sequence, std::uint64_t limit) {
   // An empty page needs no file, so it answers even on a closed store.
   if (limit == 0) return std::vector<MutationRecord>{};
-  std::optional<Bytes> content;
-  std::vector<std::string_view> lines;
-  TARNWICK_TRY(scan_mutation_log_file(content, [&](std::string_view line, const LineFacts& facts) {
-    if (lines.size() < limit && facts.sequence > sequence) lines.push_back(line);
-  }));
-  // Records are built only for the lines returned, once every line is known to read.
   std::vector<MutationRecord> page;
-  page.reserve(lines.size());
-  for (std::string_view line : lines) {
-    TARNWICK_TRY_ASSIGN(MutationRecord record, read_mutation_line(line));
-    page.push_back(std::move(record));
-  }
+  TARNWICK_TRY(walk_mutation_log_file([&](std::string_view text, bool* tail_dropped) -> Result<void> {
+    std::vector<std::string_view> lines;
+    TARNWICK_TRY(scan_mutation_log(
+        text,
+        [&](std::string_view line, const LineFacts& facts) {
+          if (lines.size() < limit && facts.sequence > sequence) lines.push_back(line);
+        },
+        tail_dropped));
+    // Records are built only for the lines returned, once every line is known to read.
+    page.reserve(lines.size());
+    for (std::string_view line : lines) {
+      TARNWICK_TRY_ASSIGN(MutationRecord record, read_mutation_line(line));
+      page.push_back(std::move(record));
+    }
+    return {};
+  }));
   return page;
 }
 
 Result<std::uint64_t> Store::latest_mutation_sequence() {
-  std::optional<Bytes> content;
   std::uint64_t last = 0;
-  TARNWICK_TRY(scan_mutation_log_file(content, [&](std::string_view, const LineFacts& facts) { last = facts.sequence; }));
+  TARNWICK_TRY(scan_mutation_log_file([&](std::string_view, const LineFacts& facts) { last = facts.sequence; }));
   return last;
 }
 
 Result<std::uint64_t> Store::mutation_log_length() {
-  std::optional<Bytes> content;
   std::uint64_t records = 0;
-  TARNWICK_TRY(scan_mutation_log_file(content, [&](std::string_view, const LineFacts&) { ++records; }));
+  TARNWICK_TRY(scan_mutation_log_file([&](std::string_view, const LineFacts&) { ++records; }));
   return records;
 }
 
@@ -166,26 +171,34 @@ Result<void> Store::trim_mutation_log() {
   if (!retention.mutation_log_max_entries && !retention.mutation_log_max_age_ms) return {};
   if (closed_) return fail(err::Closed{});
   if (out_of_step_ != FailedWrite::None) TARNWICK_TRY(repair());
-  std::optional<Bytes> log;
-  std::vector<std::string_view> lines;
-  std::vector<std::int64_t> timestamps;
-  TARNWICK_TRY(scan_mutation_log_file(log, [&](std::string_view line, const LineFacts& facts) {
-    lines.push_back(line);
-    timestamps.push_back(facts.timestamp);
+  // The kept lines, read again and written anew; none when every line stays.
+  std::optional<std::string> content;
+  TARNWICK_TRY(walk_mutation_log_file([&](std::string_view text, bool* tail_dropped) -> Result<void> {
+    std::vector<std::string_view> lines;
+    std::vector<std::int64_t> timestamps;
+    TARNWICK_TRY(scan_mutation_log(
+        text,
+        [&](std::string_view line, const LineFacts& facts) {
+          lines.push_back(line);
+          timestamps.push_back(facts.timestamp);
+        },
+        tail_dropped));
+    if (lines.empty()) return {};
+    const std::vector<std::size_t> kept = retained(timestamps, retention, clock_());
+    if (kept.size() == lines.size()) return {};
+    content.emplace();
+    for (std::size_t i : kept) {
+      TARNWICK_TRY_ASSIGN(const MutationRecord record, read_mutation_line(lines[i]));
+      // Kept records come back unpacked and are packed again at today's precision, but only
+      // where that loses nothing.
+      if (auto line = append_mutation_line(*content, record, vector_precision_, Packing::ExactOnly); !line)
+        return fail(corrupt("mutation log: " + line.error().text()));
+      *content += '\n';
+    }
+    return {};
   }));
-  if (lines.empty()) return {};
-  const std::vector<std::size_t> kept = retained(timestamps, retention, clock_());
-  if (kept.size() == lines.size()) return {};
-  std::string content;
-  for (std::size_t i : kept) {
-    TARNWICK_TRY_ASSIGN(const MutationRecord record, read_mutation_line(lines[i]));
-    // Kept records come back unpacked and are packed again at today's precision, but only
-    // where that loses nothing.
-    if (auto line = append_mutation_line(content, record, vector_precision_, Packing::ExactOnly); !line)
-      return fail(corrupt("mutation log: " + line.error().text()));
-    content += '\n';
-  }
-  return rewrite_mutation_log(content, options_.sync_mode == kSyncAfterWrites);
+  if (!content) return {};
+  return rewrite_mutation_log(*content, options_.sync_mode == kSyncAfterWrites);
 }
 
 Result<void> Store::rewrite_mutation_log(std::string_view content, bool sync) {

@@ -24,10 +24,10 @@ const Node* Projection::node(std::string_view id) const {
   if (auto it = put_nodes_.find(id); it != put_nodes_.end()) return it->second;
   if (deleted_nodes_.contains(id)) return nullptr;
   auto built = built_nodes_.find(id);
-  if (built != built_nodes_.end()) return &built->second;
+  if (built != built_nodes_.end()) return built->second.get();
   auto it = nodes_.find(id);
   if (it == nodes_.end()) return nullptr;
-  return &built_nodes_.emplace(it->first, it->second.to_node(it->first)).first->second;
+  return built_nodes_.emplace(it->first, std::make_unique<Node>(it->second.to_node(it->first))).first->second.get();
 }
 
 const Edge* Projection::edge(std::string_view id) const {

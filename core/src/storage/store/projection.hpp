@@ -5,6 +5,7 @@
 // Borrows the maps and the batch: all three must outlive the projection and stay unchanged. A
 // stored node asked for is built once and kept by the projection.
 
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -44,7 +45,8 @@ class Projection {
   static std::span<const Edge* const> lookup(const EdgesByEnd& map, std::string_view end);
 
   const TextMap<StoredNode>& nodes_;
-  mutable TextMap<Node> built_nodes_;
+  // Held apart from the map: a caller keeps the node it was handed while asking for the next.
+  mutable TextMap<std::unique_ptr<Node>> built_nodes_;
   const TextMap<Edge>& edges_;
   const ChangeBatch& batch_;
   TextMap<const Node*> put_nodes_;

@@ -53,6 +53,9 @@ class Storage {
     scratch = std::move(*bytes);
     return std::optional(std::span<const std::uint8_t>(scratch));
   }
+  // Ends the loan of what `read_lent` last lent, as the backend's next call would, so that a
+  // large file need not outlive its reading.
+  virtual void end_loan() {}
   virtual Result<void> write(std::string_view name, std::span<const std::uint8_t> bytes) = 0;
   virtual Result<void> append(std::string_view name, std::span<const std::uint8_t> bytes) = 0;
   // Afterwards `read` of the name gives none.

@@ -164,13 +164,14 @@ class Store {
   // Replaces "mutations.jsonl" with whole lines; a failure may have changed it, so the store
   // goes out of step until repaired.
   Result<void> rewrite_mutation_log(std::string_view content, bool sync);
-  // Reads "mutations.jsonl" into `content` (none when absent) and walks its text with `walk`,
-  // noting whether the file ends in a torn piece. Fails with Closed on a closed store, with the
-  // backend's error, or as the walk fails.
+  // Reads "mutations.jsonl" (lent by the backend where it can) and walks its text with `walk`,
+  // when there is such a file, noting whether it ends in a torn piece. The text is gone once
+  // the walk returns, so a walk keeps no view of it. Fails with Closed on a closed store, with
+  // the backend's error, or as the walk fails.
   using LogWalk = std::function<Result<void>(std::string_view text, bool* tail_dropped)>;
-  Result<void> walk_mutation_log_file(std::optional<Bytes>& content, const LogWalk& walk);
-  // The walk that builds no record (`scan_mutation_log`); `line` views point into `content`.
-  Result<void> scan_mutation_log_file(std::optional<Bytes>& content, const LineVisitor& each);
+  Result<void> walk_mutation_log_file(const LogWalk& walk);
+  // The walk that builds no record (`scan_mutation_log`); `line` views last as long as the call.
+  Result<void> scan_mutation_log_file(const LineVisitor& each);
 
   // ---- Node query helpers (candidates.cpp, node_query.cpp, edge_lookup.cpp).
   // The query's candidates by the first rule that applies; builds no id list.
