@@ -70,10 +70,8 @@ std::size_t matches_needed(const NodeQuery& q) {
   return *q.limit > kAll - offset ? kAll : static_cast<std::size_t>(offset + *q.limit);
 }
 
-// Whether the stored node passes the query's tests; its data is opened only when a test reads it.
 bool admits(const CompiledQuery& compiled, const StoredNode& node) {
-  if (!compiled.reads_data()) return compiled.matches(node.type(), json::Object());
-  return compiled.matches(node.type(), node.data());
+  return compiled.matches(node.type(), node.data_bytes());
 }
 
 std::vector<const Entry*> gather_matches(const TextMap<StoredNode>& nodes, const Candidates& c,
@@ -95,7 +93,7 @@ std::vector<const Entry*> gather_matches(const TextMap<StoredNode>& nodes, const
 void order_matches(std::vector<const Entry*>& matches, const CompiledQuery& compiled, std::size_t end) {
   std::vector<RankedRow> rows;
   rows.reserve(matches.size());
-  for (std::size_t i = 0; i < matches.size(); ++i) rows.push_back({compiled.order_key(matches[i]->second.data()), i});
+  for (std::size_t i = 0; i < matches.size(); ++i) rows.push_back({compiled.order_key(matches[i]->second.data_bytes()), i});
   rank_prefix(rows, end, compiled.query().order_by->descending());
   std::vector<const Entry*> ordered;
   ordered.reserve(end);
