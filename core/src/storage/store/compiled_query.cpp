@@ -21,6 +21,7 @@ CompiledQuery::CompiledQuery(const NodeQuery& query) : query_(query) {
     ranges_.reserve(query.attribute_ranges->size());
     for (const auto& [path, bounds] : *query.attribute_ranges) ranges_.push_back({FieldPath(path), bounds});
   }
+  reads_data_ = !ranges_.empty() || std::ranges::any_of(equalities_, [](const Equality& e) { return !e.path.node_type; });
 }
 
 bool CompiledQuery::type_listed(std::string_view type) const {

@@ -9,6 +9,7 @@
 #include "model/ranked_rows.hpp"
 #include "storage/store/candidates.hpp"
 #include "storage/store/compiled_query.hpp"
+#include "storage/store/prefetched_walk.hpp"
 #include "storage/store/store.hpp"
 
 namespace tarnwick::store {
@@ -43,6 +44,15 @@ void for_each_candidate(const TextMap<StoredNode>& nodes, const Candidates& c, F
   }
 }
 
+// Each stored node among the candidates, tested or not, as `for_each_candidate` gives them;
+// the nodes and their data are asked of memory ahead when the test reads data.
+template <class F>
+void for_each_tested(const TextMap<StoredNode>& nodes, const Candidates& c, const CompiledQuery& compiled,
+                     F&& visit) {
+  if (c.all_match || !compiled.reads_data()) return for_each_candidate(nodes, c, visit);
+  visit_prefetched<Entry>([&](auto&& step) { for_each_candidate(nodes, c, step); }, visit);
+}
+
 Result<void> check_limit(std::string_view name, const std::optional<std::uint64_t>& limit, std::uint64_t n) {
   if (limit && n > *limit) return fail(err::ResourceLimit{std::string(name), *limit});
   return {};
@@ -70,6 +80,7 @@ std::size_t matches_needed(const NodeQuery& q) {
   return *q.limit > kAll - offset ? kAll : static_cast<std::size_t>(offset + *q.limit);
 }
 
+// Whether the stored node passes the query's tests, read in place from its data bytes.
 bool admits(const CompiledQuery& compiled, const StoredNode& node) {
   return compiled.matches(node.type(), node.data_bytes());
 }
@@ -81,7 +92,7 @@ std::vector<const Entry*> gather_matches(const TextMap<StoredNode>& nodes, const
   if (needed == 0) return matches;
   // Only when every candidate matches is the count a good guess of the matches' number.
   if (c.all_match) matches.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(c.count, needed)));
-  for_each_candidate(nodes, c, [&](const Entry& entry) {
+  for_each_tested(nodes, c, compiled, [&](const Entry& entry) {
     if (c.all_match || admits(compiled, entry.second)) matches.push_back(&entry);
     return matches.size() < needed;
   });
@@ -93,7 +104,14 @@ std::vector<const Entry*> gather_matches(const TextMap<StoredNode>& nodes, const
 void order_matches(std::vector<const Entry*>& matches, const CompiledQuery& compiled, std::size_t end) {
   std::vector<RankedRow> rows;
   rows.reserve(matches.size());
-  for (std::size_t i = 0; i < matches.size(); ++i) rows.push_back({compiled.order_key(matches[i]->second.data_bytes()), i});
+  const auto each_match = [&](auto&& step) {
+    for (const Entry* entry : matches)
+      if (!step(*entry)) return;
+  };
+  visit_prefetched<Entry>(each_match, [&](const Entry& entry) {
+    rows.push_back({compiled.order_key(entry.second.data_bytes()), rows.size()});
+    return true;
+  });
   rank_prefix(rows, end, compiled.query().order_by->descending());
   std::vector<const Entry*> ordered;
   ordered.reserve(end);
@@ -144,7 +162,7 @@ Result<std::uint64_t> Store::count_nodes(const NodeQuery& query) {
     count = candidates.count;
   } else {
     const CompiledQuery compiled(query);
-    for_each_candidate(nodes_, candidates, [&](const Entry& entry) {
+    for_each_tested(nodes_, candidates, compiled, [&](const Entry& entry) {
       count += admits(compiled, entry.second) ? 1 : 0;
       return true;
     });
