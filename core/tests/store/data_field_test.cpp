@@ -202,5 +202,23 @@ TEST(DataField, ReadsInPlaceAgreeWithTheDecodedDataOfTheKeptInputs) {
   EXPECT_GT(taken, 0u);
 }
 
+// Each kept log line, an object nesting records and their data, stored as a node's data.
+TEST(DataField, ReadsInPlaceAgreeWithTheDecodedDataOfTheKeptLogLines) {
+  Rng rng(19);
+  std::size_t stored = 0;
+  for (const Bytes& file : corpus("mutation_log")) {
+    const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      auto value = json::parse(text.substr(start, end - start));
+      start = end + 1;
+      if (!value || !value->if_object() || json::deeper_than(*value, json::kMaxValueDepth)) continue;
+      ++stored;
+      expect_same_reads(rng, StoredNode("n", test::make_node("n", "note", std::move(value->as_object()))), 16);
+    }
+  }
+  EXPECT_GT(stored, 0u);
+}
+
 }  // namespace
 }  // namespace tarnwick::store

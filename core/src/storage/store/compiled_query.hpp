@@ -32,7 +32,8 @@ class CompiledQuery {
   const NodeQuery& query() const { return query_; }
   // Whether the query names any condition at all; without one every stored node matches.
   bool has_conditions() const { return query_.node_types || !equalities_.empty() || !ranges_.empty(); }
-  // Whether a test reads a node's data rather than only its type.
+  // Whether a test reads a node's data rather than only its type, so that the nodes it tests
+  // are worth asking of memory ahead.
   bool reads_data() const { return reads_data_; }
   // Types first, then the attributes in their order, then the ranges; the first failing test
   // decides. A missing field equals an expected null and is never inside a range. `data` is the

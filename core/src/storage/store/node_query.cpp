@@ -9,8 +9,8 @@
 #include "model/ranked_rows.hpp"
 #include "storage/store/candidates.hpp"
 #include "storage/store/compiled_query.hpp"
-#include "storage/store/prefetched_walk.hpp"
 #include "storage/store/store.hpp"
+#include "storage/store/visit_behind.hpp"
 
 namespace tarnwick::store {
 
@@ -18,25 +18,47 @@ namespace {
 
 using Entry = TextMap<StoredNode>::value_type;
 
+// Asks memory for the first node in the bucket of `id`, where looking it up starts.
+void prefetch_bucket(const TextMap<StoredNode>& nodes, const std::string& id) {
+  const std::size_t bucket = nodes.bucket(id);
+  if (const auto first = nodes.begin(bucket); first != nodes.end(bucket)) __builtin_prefetch(&*first);
+}
+
+// Asks memory for a stored node's own fields (stage 0), then for the first line of its data
+// bytes, the map header and first keys every field walk reads (stage 1).
+void prefetch_node(const Entry& entry, std::size_t stage) {
+  if (stage == 1) return __builtin_prefetch(entry.second.data_bytes().data());
+  const char* node = reinterpret_cast<const char*>(&entry.second);
+  __builtin_prefetch(node);
+  __builtin_prefetch(node + sizeof(StoredNode) - 1);
+}
+
 // Calls `visit` with each stored node among the candidates, in candidate order, until it
 // returns false. Unknown listed ids are skipped; a listed id repeated is visited again.
 template <class F>
 void for_each_candidate(const TextMap<StoredNode>& nodes, const Candidates& c, F&& visit) {
-  const auto visit_id = [&](std::string_view id) {
+  const auto visit_id = [&](const std::string& id) {
     const auto it = nodes.find(id);
     return it == nodes.end() || visit(*it);
   };
+  const auto prefetch_id = [&](const std::string& id, std::size_t) { prefetch_bucket(nodes, id); };
   switch (c.rule) {
-    case Candidates::Rule::Listed:
-      for (const std::string& id : c.listed)
-        if (!visit_id(id)) return;
-      return;
+    case Candidates::Rule::Listed: {
+      const auto walk = [&](auto&& step) {
+        for (const std::string& id : c.listed)
+          if (!step(id)) return;
+      };
+      return visit_behind<std::string, 1>(walk, prefetch_id, visit_id);
+    }
     case Candidates::Rule::Indexed:
-    case Candidates::Rule::Typed:
-      for (const TextSet* ids : c.sets)
-        for (const std::string& id : *ids)
-          if (!visit_id(id)) return;
-      return;
+    case Candidates::Rule::Typed: {
+      const auto walk = [&](auto&& step) {
+        for (const TextSet* ids : c.sets)
+          for (const std::string& id : *ids)
+            if (!step(id)) return;
+      };
+      return visit_behind<std::string, 1>(walk, prefetch_id, visit_id);
+    }
     case Candidates::Rule::Every:
       for (const Entry& entry : nodes)
         if (!visit(entry)) return;
@@ -44,13 +66,13 @@ void for_each_candidate(const TextMap<StoredNode>& nodes, const Candidates& c, F
   }
 }
 
-// Each stored node among the candidates, tested or not, as `for_each_candidate` gives them;
-// the nodes and their data are asked of memory ahead when the test reads data.
+// Each stored node among the candidates, as `for_each_candidate` gives them; when the query
+// tests their data, each node and its data are asked of memory ahead of the test.
 template <class F>
 void for_each_tested(const TextMap<StoredNode>& nodes, const Candidates& c, const CompiledQuery& compiled,
                      F&& visit) {
   if (c.all_match || !compiled.reads_data()) return for_each_candidate(nodes, c, visit);
-  visit_prefetched<Entry>([&](auto&& step) { for_each_candidate(nodes, c, step); }, visit);
+  visit_behind<Entry, 2>([&](auto&& step) { for_each_candidate(nodes, c, step); }, prefetch_node, visit);
 }
 
 Result<void> check_limit(std::string_view name, const std::optional<std::uint64_t>& limit, std::uint64_t n) {
@@ -108,7 +130,7 @@ void order_matches(std::vector<const Entry*>& matches, const CompiledQuery& comp
     for (const Entry* entry : matches)
       if (!step(*entry)) return;
   };
-  visit_prefetched<Entry>(each_match, [&](const Entry& entry) {
+  visit_behind<Entry, 2>(each_match, prefetch_node, [&](const Entry& entry) {
     rows.push_back({compiled.order_key(entry.second.data_bytes()), rows.size()});
     return true;
   });
