@@ -5,13 +5,11 @@
 
 #include <bit>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <random>
 
 #include "storage/format/data_bytes.hpp"
+#include "storage/fuzz_corpus.hpp"
 #include "storage/store/compiled_query.hpp"
 #include "storage/store/field_path.hpp"
 #include "storage/store/store.hpp"
@@ -177,20 +175,10 @@ TEST(DataField, ANonFiniteDoubleReadsAsTheDecoderReadsIt) {
   }
 }
 
-std::vector<Bytes> corpus(std::string_view name) {
-  std::vector<Bytes> files;
-  const auto dir = std::filesystem::path(TARNWICK_SOURCE_DIR) / "fuzz" / "corpus" / name;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  return files;
-}
-
 TEST(DataField, ReadsInPlaceAgreeWithTheDecodedDataOfTheKeptInputs) {
   Rng rng(17);
   std::size_t taken = 0;
-  for (const Bytes& file : corpus("store")) {
+  for (const Bytes& file : test::fuzz_corpus("store")) {
     for (std::size_t pos = 0; pos < file.size(); ++pos) {
       msgpack::Cursor c{file, pos};
       const auto data = format::take_data_bytes(c);
@@ -206,16 +194,10 @@ TEST(DataField, ReadsInPlaceAgreeWithTheDecodedDataOfTheKeptInputs) {
 TEST(DataField, ReadsInPlaceAgreeWithTheDecodedDataOfTheKeptLogLines) {
   Rng rng(19);
   std::size_t stored = 0;
-  for (const Bytes& file : corpus("mutation_log")) {
-    const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
-    for (std::size_t start = 0; start < text.size();) {
-      const std::size_t end = std::min(text.find('\n', start), text.size());
-      auto value = json::parse(text.substr(start, end - start));
-      start = end + 1;
-      if (!value || !value->if_object() || json::deeper_than(*value, json::kMaxValueDepth)) continue;
-      ++stored;
-      expect_same_reads(rng, StoredNode("n", test::make_node("n", "note", std::move(value->as_object()))), 16);
-    }
+  for (json::Value& value : test::kept_log_objects()) {
+    if (json::deeper_than(value, json::kMaxValueDepth)) continue;
+    ++stored;
+    expect_same_reads(rng, StoredNode("n", test::make_node("n", "note", std::move(value.as_object()))), 16);
   }
   EXPECT_GT(stored, 0u);
 }
