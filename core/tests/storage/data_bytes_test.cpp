@@ -5,29 +5,16 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "json/json.hpp"
 #include "storage/format/data_bytes.hpp"
 #include "storage/format/record_reader.hpp"
 #include "storage/format/record_writer.hpp"
 #include "storage/msgpack/format.hpp"
+#include "storage/fuzz_corpus.hpp"
 #include "storage/test_support.hpp"
 
 namespace tarnwick::test {
 namespace {
-
-std::vector<Bytes> corpus(std::string_view name) {
-  std::vector<Bytes> files;
-  const auto dir = std::filesystem::path(TARNWICK_SOURCE_DIR) / "fuzz" / "corpus" / name;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  return files;
-}
 
 // Whether the data at `pos` was taken as it is; on the way, that it agrees with the decoder.
 bool expect_agreement(std::span<const std::uint8_t> bytes, std::size_t pos, std::size_t depth) {
@@ -90,7 +77,7 @@ constexpr std::size_t kDepths[] = {0, msgpack::kMaxDepth - 2};
 
 TEST(DataBytes, AgreeWithDecodingAndWritingAtEveryOffsetOfTheKeptInputs) {
   std::size_t taken = 0;
-  for (const Bytes& file : corpus("store"))
+  for (const Bytes& file : fuzz_corpus("store"))
     for (const std::size_t depth : kDepths)
       for (std::size_t pos = 0; pos < file.size(); ++pos) {
         if (!expect_agreement(file, pos, depth) || depth != 0) continue;
@@ -104,25 +91,18 @@ TEST(DataBytes, AgreeWithDecodingAndWritingAtEveryOffsetOfTheKeptInputs) {
 
 TEST(DataBytes, TakeWhatTheWriterWritesOfEachKeptLogLine) {
   std::size_t packed = 0;
-  for (const Bytes& file : corpus("mutation_log")) {
-    const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
-    for (std::size_t start = 0; start < text.size();) {
-      const std::size_t end = std::min(text.find('\n', start), text.size());
-      auto value = json::parse(text.substr(start, end - start));
-      start = end + 1;
-      if (!value || !value->if_object()) continue;
-      msgpack::Writer out;
-      format::write_data_object(*value->if_object(), out);
-      const Bytes bytes = std::move(out).finish().value();
-      ++packed;
-      // At the top, what the writer wrote is declined only for a map of many keys or for text
-      // the reader repairs.
-      if (!expect_agreement(bytes, 0, 0)) {
-        EXPECT_TRUE(most_keys(*value) > 32 || written_again(bytes) != bytes) << json::print(*value);
-      }
-      expect_agreement(bytes, 0, kDepths[1]);
-      if (bytes.size() <= 96) expect_agreement_mutated(bytes, 0);
+  for (const json::Value& value : kept_log_objects()) {
+    msgpack::Writer out;
+    format::write_data_object(value.get_object(), out);
+    const Bytes bytes = std::move(out).finish().value();
+    ++packed;
+    // At the top, what the writer wrote is declined only for a map of many keys or for text
+    // the reader repairs.
+    if (!expect_agreement(bytes, 0, 0)) {
+      EXPECT_TRUE(most_keys(value) > 32 || written_again(bytes) != bytes) << json::print(value);
     }
+    expect_agreement(bytes, 0, kDepths[1]);
+    if (bytes.size() <= 96) expect_agreement_mutated(bytes, 0);
   }
   EXPECT_GT(packed, 0u);
 }

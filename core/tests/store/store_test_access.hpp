@@ -1,6 +1,7 @@
 #pragma once
 // Lets the store tests look at (and, to set up a case, change) a store's private state.
 
+#include "storage/store/candidates.hpp"
 #include "storage/store/projection.hpp"
 #include "storage/store/store.hpp"
 
@@ -42,6 +43,7 @@ struct StoreTestAccess {
   static void index_edge(Store& s, const Edge& e) { s.index_edge(e); }
   static void unindex_edge(Store& s, std::string_view id) { s.unindex_edge(id); }
   static void rebuild_indexes(Store& s) { s.rebuild_indexes(); }
+  static Candidates select_candidates(const Store& s, const NodeQuery& q) { return s.select_candidates(q); }
   static Result<void> load_snapshot(Store& s, std::span<const std::uint8_t> bytes) { return s.load_snapshot(bytes); }
   static Result<void> validate_schemas(const Store& s, const Projection& p) { return s.validate_schemas(p); }
   static Result<void> validate_unique_indexes(const Store& s, const Projection& p) {

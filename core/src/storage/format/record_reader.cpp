@@ -49,26 +49,12 @@ bool read_text(Cursor& c, std::string& out) {
   return header(c, h) && h.kind == Kind::Str && read_text_body(c, h, out);
 }
 
-bool read_json(Cursor& c, json::Value& out);
-
 bool read_json_body(Cursor& c, const Header& h, json::Value& out) {
   switch (h.kind) {
-    case Kind::Nil: out = nullptr; return true;
-    case Kind::Bool: out = h.boolean; return true;
+    case Kind::Nil:
+    case Kind::Bool:
     case Kind::Int:
-      if (auto u = h.integer.to_u64()) {
-        out = *u;
-      } else {
-        out = static_cast<std::int64_t>(h.integer.bits);
-      }
-      return true;
-    case Kind::Float:
-      if (std::isfinite(h.number)) {
-        out = h.number;
-      } else {
-        out = std::uint64_t{0};
-      }
-      return true;
+    case Kind::Float: out = json_scalar(h); return true;
     case Kind::Str: {
       std::string s;
       if (!read_text_body(c, h, s)) return false;
@@ -114,10 +100,6 @@ bool read_json_body(Cursor& c, const Header& h, json::Value& out) {
   return false;
 }
 
-bool read_json(Cursor& c, json::Value& out) {
-  Header h;
-  return header(c, h) && read_json_body(c, h, out);
-}
 
 // Nil gives no object; a map gives one; anything else fails.
 bool read_data(Cursor& c, std::optional<json::Object>& out) {
@@ -452,6 +434,29 @@ bool read_vector_body(Cursor& c, const Header& h, std::vector<double>& out) {
   }
   --c.depth;
   return true;
+}
+
+json::Value json_scalar(const Header& h) {
+  switch (h.kind) {
+    case Kind::Bool: return h.boolean;
+    case Kind::Int:
+      if (auto u = h.integer.to_u64()) return *u;
+      return static_cast<std::int64_t>(h.integer.bits);
+    case Kind::Float:
+      if (std::isfinite(h.number)) return h.number;
+      return std::uint64_t{0};
+    case Kind::Nil:
+    case Kind::Str:
+    case Kind::Bin:
+    case Kind::Array:
+    case Kind::Map: break;
+  }
+  return nullptr;
+}
+
+bool read_json(Cursor& c, json::Value& out) {
+  Header h;
+  return header(c, h) && read_json_body(c, h, out);
 }
 
 bool read_data_object(Cursor& c, json::Object& out) {

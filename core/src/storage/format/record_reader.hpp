@@ -36,6 +36,11 @@ bool read_edge(msgpack::Cursor& c, Edge& out);
 bool read_vector_body(msgpack::Cursor& c, const msgpack::Header& h, std::vector<double>& out);
 // A data object written on its own by `write_data_object`.
 bool read_data_object(msgpack::Cursor& c, json::Object& out);
+// One value within a data object, read as `read_data_object` reads it.
+bool read_json(msgpack::Cursor& c, json::Value& out);
+// The value a nil, boolean, integer or float header reads as within a data object (a
+// non-finite float as the integer 0); null for any other header.
+json::Value json_scalar(const msgpack::Header& h);
 // Text of a string whose header was already read.
 bool read_text_body(msgpack::Cursor& c, const msgpack::Header& h, std::string& out);
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "storage/store/field_path.hpp"
+#include "storage/store/data_field.hpp"
 
 namespace tarnwick::store {
 
@@ -21,8 +21,7 @@ CompiledQuery::CompiledQuery(const NodeQuery& query) : query_(query) {
     ranges_.reserve(query.attribute_ranges->size());
     for (const auto& [path, bounds] : *query.attribute_ranges) ranges_.push_back({FieldPath(path), bounds});
   }
-  reads_data_ = query.order_by || !ranges_.empty() ||
-                std::ranges::any_of(equalities_, [](const Equality& e) { return !e.path.node_type; });
+  reads_data_ = !ranges_.empty() || std::ranges::any_of(equalities_, [](const Equality& e) { return !e.path.node_type; });
 }
 
 bool CompiledQuery::type_listed(std::string_view type) const {
@@ -31,18 +30,18 @@ bool CompiledQuery::type_listed(std::string_view type) const {
   return std::find(types.begin(), types.end(), type) != types.end();
 }
 
-bool CompiledQuery::equal_at(std::string_view type, const json::Object& data, const Equality& test) {
+bool CompiledQuery::equal_at(std::string_view type, std::span<const std::uint8_t> data, const Equality& test) {
   if (test.path.node_type) {
     const json::String* expected = test.expected->if_string();
     return expected && std::string_view(*expected) == type;
   }
-  const json::Value* found = value_at_path(data, test.path.path);
-  return found ? json::equal(*found, *test.expected) : test.expected->is_null();
+  const DataField found = DataField::at_path(data, test.path.path);
+  return found.missing() ? test.expected->is_null() : found.equals(*test.expected);
 }
 
-bool CompiledQuery::within(const json::Object& data, const Range& test) {
+bool CompiledQuery::within(std::span<const std::uint8_t> data, const Range& test) {
   if (test.path.node_type) return false;  // a type is a string, never a number
-  const json::Value* found = value_at_path(data, test.path.path);
+  const std::optional<json::Value> found = DataField::at_path(data, test.path.path).scalar();
   if (!found) return false;
   const std::optional<double> d = json::as_double(*found);
   if (!d) return false;
@@ -52,7 +51,7 @@ bool CompiledQuery::within(const json::Object& data, const Range& test) {
   return true;
 }
 
-bool CompiledQuery::matches(std::string_view type, const json::Object& data) const {
+bool CompiledQuery::matches(std::string_view type, std::span<const std::uint8_t> data) const {
   if (query_.node_types && !type_listed(type)) return false;
   for (const Equality& test : equalities_)
     if (!equal_at(type, data, test)) return false;
@@ -61,8 +60,8 @@ bool CompiledQuery::matches(std::string_view type, const json::Object& data) con
   return true;
 }
 
-double CompiledQuery::order_key(const json::Object& data) const {
-  const json::Value* v = data.if_contains(query_.order_by->field);
+double CompiledQuery::order_key(std::span<const std::uint8_t> data) const {
+  const std::optional<json::Value> v = DataField::at_key(data, query_.order_by->field).scalar();
   return v ? json::finite_number(*v).value_or(0.0) : 0.0;
 }
 

@@ -3,7 +3,9 @@
 // hashed once when there are many, so testing a node allocates nothing and copies no value.
 // Borrows the query (paths and expected values point into it): the query must outlive this.
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -30,16 +32,16 @@ class CompiledQuery {
   const NodeQuery& query() const { return query_; }
   // Whether the query names any condition at all; without one every stored node matches.
   bool has_conditions() const { return query_.node_types || !equalities_.empty() || !ranges_.empty(); }
-  // Whether a test reads a node's data rather than only its type, so that a node held in a
-  // compact form must be opened to be tested.
+  // Whether a test reads a node's data rather than only its type, so that the nodes it tests
+  // are worth asking of memory ahead.
   bool reads_data() const { return reads_data_; }
   // Types first, then the attributes in their order, then the ranges; the first failing test
-  // decides. A missing field equals an expected null and is never inside a range. `data` is
-  // the node's data, or any object when no test reads it.
-  bool matches(std::string_view type, const json::Object& data) const;
+  // decides. A missing field equals an expected null and is never inside a range. `data` is the
+  // node's data as its stored bytes (StoredNode::data_bytes).
+  bool matches(std::string_view type, std::span<const std::uint8_t> data) const;
   // The number under the top-level data key named by "orderBy"; 0.0 when it is absent, not a
   // number or not finite. Only for a query with an order.
-  double order_key(const json::Object& data) const;
+  double order_key(std::span<const std::uint8_t> data) const;
 
  private:
   struct Equality {
@@ -52,8 +54,8 @@ class CompiledQuery {
   };
 
   bool type_listed(std::string_view type) const;
-  static bool equal_at(std::string_view type, const json::Object& data, const Equality& test);
-  static bool within(const json::Object& data, const Range& test);
+  static bool equal_at(std::string_view type, std::span<const std::uint8_t> data, const Equality& test);
+  static bool within(std::span<const std::uint8_t> data, const Range& test);
 
   const NodeQuery& query_;
   // A few listed types are compared in turn; a long list is hashed once.

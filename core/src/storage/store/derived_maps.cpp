@@ -2,6 +2,7 @@
 // the two sets the batch checks read instead of scanning the graph (unique keys held more than
 // once, stored nodes that break their schema). Every map is keyed by the id a record is stored
 // under; an empty set is removed, while each definition keeps its inner map of index entries.
+#include <type_traits>
 #include <utility>
 
 #include "storage/store/field_path.hpp"
@@ -22,10 +23,10 @@ std::size_t erase_from(TextMap<TextSet>& map, std::string_view key, std::string_
   return left;
 }
 
-}  // namespace
-
-std::optional<std::string> Store::secondary_key(const Node& node, const SecondaryIndexDefinition& definition) {
-  if (definition.node_type && node.type != *definition.node_type) return std::nullopt;
+template <class AnyNode>
+std::optional<std::string> key_of(const AnyNode& node, std::string_view type,
+                                  const SecondaryIndexDefinition& definition) {
+  if (definition.node_type && type != *definition.node_type) return std::nullopt;
   std::string key = "[";
   for (std::size_t i = 0; i < definition.fields.size(); ++i) {
     if (i > 0) key += ',';
@@ -34,6 +35,32 @@ std::optional<std::string> Store::secondary_key(const Node& node, const Secondar
   }
   key += ']';
   return key;
+}
+
+}  // namespace
+
+std::optional<std::string> Store::secondary_key(const Node& node, const SecondaryIndexDefinition& definition) {
+  return key_of(node, node.type, definition);
+}
+
+std::optional<std::string> Store::secondary_key(const StoredNode& node, const SecondaryIndexDefinition& definition) {
+  return key_of(node, node.type(), definition);
+}
+
+template <class AnyNode>
+void Store::add_data_entries(const std::string& id, const AnyNode& node) {
+  for (const auto& [name, definition] : index_definitions_) {
+    std::optional<std::string> key = secondary_key(node, definition);
+    if (!key) continue;
+    TextSet& holders = index_entries_[name][*key];
+    holders.insert(id);
+    if (definition.unique && holders.size() == 2) shared_unique_keys_[name].insert(std::move(*key));
+  }
+  if constexpr (std::is_same_v<AnyNode, StoredNode>) {
+    if (node_types_.contains(node.type()) && !validate_node_schema(node.to_node(id))) schema_violators_.insert(id);
+  } else {
+    if (!validate_node_schema(node)) schema_violators_.insert(id);
+  }
 }
 
 void Store::index_node(const Node& node) {
@@ -59,26 +86,15 @@ bool Store::entries_read_data(std::string_view type) const {
 
 void Store::add_node_entries(const std::string& id, const StoredNode& node) {
   nodes_by_type_[std::string(node.type())].insert(id);
-  if (entries_read_data(node.type())) add_data_entries(id, node.to_node(id));
+  if (entries_read_data(node.type())) add_data_entries(id, node);
 }
 
 void Store::remove_node_entries(const std::string& id, const StoredNode& node) {
-  if (entries_read_data(node.type())) remove_data_entries(id, node.to_node(id));
+  if (entries_read_data(node.type())) remove_data_entries(id, node);
   erase_from(nodes_by_type_, node.type(), id);
 }
 
-void Store::add_data_entries(const std::string& id, const Node& node) {
-  for (const auto& [name, definition] : index_definitions_) {
-    std::optional<std::string> key = secondary_key(node, definition);
-    if (!key) continue;
-    TextSet& holders = index_entries_[name][*key];
-    holders.insert(id);
-    if (definition.unique && holders.size() == 2) shared_unique_keys_[name].insert(std::move(*key));
-  }
-  if (!validate_node_schema(node)) schema_violators_.insert(id);
-}
-
-void Store::remove_data_entries(const std::string& id, const Node& node) {
+void Store::remove_data_entries(const std::string& id, const StoredNode& node) {
   for (const auto& [name, definition] : index_definitions_) {
     const std::optional<std::string> key = secondary_key(node, definition);
     if (!key) continue;

@@ -1,10 +1,19 @@
 #include "storage/store/field_path.hpp"
 
+#include "storage/store/data_field.hpp"
+
 namespace tarnwick::store {
 
 namespace {
 // The one path that names a node's own field rather than a key of its data.
 constexpr std::string_view kTypeField = "type";
+
+// Appends the node's type when `path` names it; false, appending nothing, for any other path.
+bool printed_type(std::string& out, std::string_view type, std::string_view path) {
+  if (path != kTypeField) return false;
+  json::print_string(out, type);
+  return true;
+}
 }  // namespace
 
 const json::Value* value_at_path(const json::Object& object, std::string_view path) {
@@ -26,10 +35,7 @@ json::Value node_field(const Node& node, std::string_view path) {
 }
 
 bool print_node_field(std::string& out, const Node& node, std::string_view path) {
-  if (path == kTypeField) {
-    json::print_string(out, node.type);
-    return false;
-  }
+  if (printed_type(out, node.type, path)) return false;
   const json::Value* v = value_at_path(node.data, path);
   if (v == nullptr || v->is_null()) {
     out += "null";
@@ -37,6 +43,11 @@ bool print_node_field(std::string& out, const Node& node, std::string_view path)
   }
   json::print(out, *v);
   return false;
+}
+
+bool print_node_field(std::string& out, const StoredNode& node, std::string_view path) {
+  if (printed_type(out, node.type(), path)) return false;
+  return DataField::at_path(node.data_bytes(), path).print(out);
 }
 
 }  // namespace tarnwick::store

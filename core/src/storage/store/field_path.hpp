@@ -12,6 +12,7 @@
 
 #include "json/json.hpp"
 #include "model/records.hpp"
+#include "storage/store/stored_node.hpp"
 
 namespace tarnwick::store {
 
@@ -26,5 +27,7 @@ json::Value node_field(const Node& node, std::string_view path);
 // Appends the compact JSON text of `node_field(node, path)` without copying the value; true
 // when that value is null.
 bool print_node_field(std::string& out, const Node& node, std::string_view path);
+// The same for a stored node, read from its data bytes: the text its decoded node gives.
+bool print_node_field(std::string& out, const StoredNode& node, std::string_view path);
 
 }  // namespace tarnwick::store

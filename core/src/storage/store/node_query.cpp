@@ -10,6 +10,7 @@
 #include "storage/store/candidates.hpp"
 #include "storage/store/compiled_query.hpp"
 #include "storage/store/store.hpp"
+#include "storage/store/visit_behind.hpp"
 
 namespace tarnwick::store {
 
@@ -17,30 +18,61 @@ namespace {
 
 using Entry = TextMap<StoredNode>::value_type;
 
+// Asks memory for the first node in the bucket of `id`, where looking it up starts.
+void prefetch_bucket(const TextMap<StoredNode>& nodes, const std::string& id) {
+  const std::size_t bucket = nodes.bucket(id);
+  if (const auto first = nodes.begin(bucket); first != nodes.end(bucket)) __builtin_prefetch(&*first);
+}
+
+// Asks memory for a stored node's own fields (stage 0), then for the first line of its data
+// bytes, the map header and first keys every field walk reads (stage 1).
+void prefetch_node(const Entry& entry, std::size_t stage) {
+  if (stage == 1) return __builtin_prefetch(entry.second.data_bytes().data());
+  const char* node = reinterpret_cast<const char*>(&entry.second);
+  __builtin_prefetch(node);
+  __builtin_prefetch(node + sizeof(StoredNode) - 1);
+}
+
 // Calls `visit` with each stored node among the candidates, in candidate order, until it
 // returns false. Unknown listed ids are skipped; a listed id repeated is visited again.
 template <class F>
 void for_each_candidate(const TextMap<StoredNode>& nodes, const Candidates& c, F&& visit) {
-  const auto visit_id = [&](std::string_view id) {
+  const auto visit_id = [&](const std::string& id) {
     const auto it = nodes.find(id);
     return it == nodes.end() || visit(*it);
   };
+  const auto prefetch_id = [&](const std::string& id, std::size_t) { prefetch_bucket(nodes, id); };
   switch (c.rule) {
-    case Candidates::Rule::Listed:
-      for (const std::string& id : c.listed)
-        if (!visit_id(id)) return;
-      return;
+    case Candidates::Rule::Listed: {
+      const auto walk = [&](auto&& step) {
+        for (const std::string& id : c.listed)
+          if (!step(id)) return;
+      };
+      return visit_behind<std::string, 1>(walk, prefetch_id, visit_id);
+    }
     case Candidates::Rule::Indexed:
-    case Candidates::Rule::Typed:
-      for (const TextSet* ids : c.sets)
-        for (const std::string& id : *ids)
-          if (!visit_id(id)) return;
-      return;
+    case Candidates::Rule::Typed: {
+      const auto walk = [&](auto&& step) {
+        for (const TextSet* ids : c.sets)
+          for (const std::string& id : *ids)
+            if (!step(id)) return;
+      };
+      return visit_behind<std::string, 1>(walk, prefetch_id, visit_id);
+    }
     case Candidates::Rule::Every:
       for (const Entry& entry : nodes)
         if (!visit(entry)) return;
       return;
   }
+}
+
+// Each stored node among the candidates, as `for_each_candidate` gives them; when the query
+// tests their data, each node and its data are asked of memory ahead of the test.
+template <class F>
+void for_each_tested(const TextMap<StoredNode>& nodes, const Candidates& c, const CompiledQuery& compiled,
+                     F&& visit) {
+  if (c.all_match || !compiled.reads_data()) return for_each_candidate(nodes, c, visit);
+  visit_behind<Entry, 2>([&](auto&& step) { for_each_candidate(nodes, c, step); }, prefetch_node, visit);
 }
 
 Result<void> check_limit(std::string_view name, const std::optional<std::uint64_t>& limit, std::uint64_t n) {
@@ -70,10 +102,9 @@ std::size_t matches_needed(const NodeQuery& q) {
   return *q.limit > kAll - offset ? kAll : static_cast<std::size_t>(offset + *q.limit);
 }
 
-// Whether the stored node passes the query's tests; its data is opened only when a test reads it.
+// Whether the stored node passes the query's tests, read in place from its data bytes.
 bool admits(const CompiledQuery& compiled, const StoredNode& node) {
-  if (!compiled.reads_data()) return compiled.matches(node.type(), json::Object());
-  return compiled.matches(node.type(), node.data());
+  return compiled.matches(node.type(), node.data_bytes());
 }
 
 std::vector<const Entry*> gather_matches(const TextMap<StoredNode>& nodes, const Candidates& c,
@@ -83,7 +114,7 @@ std::vector<const Entry*> gather_matches(const TextMap<StoredNode>& nodes, const
   if (needed == 0) return matches;
   // Only when every candidate matches is the count a good guess of the matches' number.
   if (c.all_match) matches.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(c.count, needed)));
-  for_each_candidate(nodes, c, [&](const Entry& entry) {
+  for_each_tested(nodes, c, compiled, [&](const Entry& entry) {
     if (c.all_match || admits(compiled, entry.second)) matches.push_back(&entry);
     return matches.size() < needed;
   });
@@ -95,7 +126,14 @@ std::vector<const Entry*> gather_matches(const TextMap<StoredNode>& nodes, const
 void order_matches(std::vector<const Entry*>& matches, const CompiledQuery& compiled, std::size_t end) {
   std::vector<RankedRow> rows;
   rows.reserve(matches.size());
-  for (std::size_t i = 0; i < matches.size(); ++i) rows.push_back({compiled.order_key(matches[i]->second.data()), i});
+  const auto each_match = [&](auto&& step) {
+    for (const Entry* entry : matches)
+      if (!step(*entry)) return;
+  };
+  visit_behind<Entry, 2>(each_match, prefetch_node, [&](const Entry& entry) {
+    rows.push_back({compiled.order_key(entry.second.data_bytes()), rows.size()});
+    return true;
+  });
   rank_prefix(rows, end, compiled.query().order_by->descending());
   std::vector<const Entry*> ordered;
   ordered.reserve(end);
@@ -146,7 +184,7 @@ Result<std::uint64_t> Store::count_nodes(const NodeQuery& query) {
     count = candidates.count;
   } else {
     const CompiledQuery compiled(query);
-    for_each_candidate(nodes_, candidates, [&](const Entry& entry) {
+    for_each_tested(nodes_, candidates, compiled, [&](const Entry& entry) {
       count += admits(compiled, entry.second) ? 1 : 0;
       return true;
     });

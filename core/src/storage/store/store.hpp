@@ -124,10 +124,13 @@ class Store {
   void add_node_entries(const std::string& id, const StoredNode& node);
   void remove_node_entries(const std::string& id, const StoredNode& node);
   // The entries read from more of a node than its type: secondary keys and schema breaches,
-  // which only the definitions of indexes and node schemas call for.
+  // which only the definitions of indexes and node schemas call for. `AnyNode` is a `Node` or a
+  // `StoredNode`; a stored node's keys are read from its data bytes, and it is decoded only for
+  // a schema of its type.
   bool entries_read_data(std::string_view type) const;
-  void add_data_entries(const std::string& id, const Node& node);
-  void remove_data_entries(const std::string& id, const Node& node);
+  template <class AnyNode>
+  void add_data_entries(const std::string& id, const AnyNode& node);
+  void remove_data_entries(const std::string& id, const StoredNode& node);
   void add_edge_entries(const std::string& id, const Edge& edge);
   void remove_edge_entries(const std::string& id, const Edge& edge);
 
@@ -136,6 +139,7 @@ class Store {
   // values in the definition's field order (so 1 and 1.0 give different keys); none when the
   // definition names another node type, or is sparse and a value is null.
   static std::optional<std::string> secondary_key(const Node& node, const SecondaryIndexDefinition& definition);
+  static std::optional<std::string> secondary_key(const StoredNode& node, const SecondaryIndexDefinition& definition);
   // The value `path` reaches in a data object ("type" is an ordinary key); null pointer when
   // the object is absent (null pointer) or the path leads nowhere. Points into `data`.
   static const json::Value* data_value(const json::Object* data, std::string_view path);

@@ -62,9 +62,15 @@ void StoredNode::keep_data(std::span<const std::uint8_t> bytes, std::size_t dept
 json::Object StoredNode::data() const {
   json::Object out;
   if (data_size_ == 0) return out;
-  msgpack::Cursor c{packed_data()};
+  msgpack::Cursor c{data_bytes()};
   format::read_data_object(c, out);
   return out;
+}
+
+std::span<const std::uint8_t> StoredNode::data_bytes() const {
+  static constexpr std::uint8_t kEmptyMap[] = {msgpack::marker::kFixmap};
+  if (data_size_ == 0) return kEmptyMap;
+  return {data_.get(), data_size_};
 }
 
 Node StoredNode::to_node(std::string_view key) const {
@@ -79,11 +85,10 @@ Node StoredNode::to_node(std::string_view key) const {
 }
 
 format::NodeFields StoredNode::fields(std::string_view key) const {
-  static constexpr std::uint8_t kEmptyMap[] = {msgpack::marker::kFixmap};
   return {own_id_ ? std::string_view(tail_->id) : key,
           type_,
           nullptr,
-          data_size_ == 0 ? std::span<const std::uint8_t>(kEmptyMap) : packed_data(),
+          data_bytes(),
           data_depth_,
           inserted_at_,
           updated_at_,

@@ -4,7 +4,7 @@
 // `json::Object` takes, and copied as is into each snapshot); the activation and the optional
 // fields, which few nodes set, out of line. The id is the key it is stored under and the vector
 // lives in the store's vector map, so neither is kept here. A `Node` is built only at the
-// boundary: for a caller, or for a check that reads the data.
+// boundary: for a caller, or for a schema check; queries and index keys read the bytes.
 
 #include <cstdint>
 #include <memory>
@@ -29,6 +29,9 @@ class StoredNode {
 
   std::string_view type() const { return type_; }
   json::Object data() const;
+  // The data as its bytes in the snapshot writer's form, for reading a few fields in place
+  // (data_field.hpp); an empty object is its one-byte map.
+  std::span<const std::uint8_t> data_bytes() const;
   // The node as it was stored under `key`, without a vector.
   Node to_node(std::string_view key) const;
   // What the snapshot writer reads, borrowing this node and `key`.
@@ -36,8 +39,6 @@ class StoredNode {
 
  private:
   void keep_data(std::span<const std::uint8_t> bytes, std::size_t depth);
-
-  std::span<const std::uint8_t> packed_data() const { return {data_.get(), data_size_}; }
 
   std::string type_;
   std::unique_ptr<std::uint8_t[]> data_;  // none for an empty object
