@@ -18,12 +18,6 @@ namespace {
 
 using Entry = TextMap<StoredNode>::value_type;
 
-// Asks memory for the first node in the bucket of `id`, where looking it up starts.
-void prefetch_bucket(const TextMap<StoredNode>& nodes, const std::string& id) {
-  const std::size_t bucket = nodes.bucket(id);
-  if (const auto first = nodes.begin(bucket); first != nodes.end(bucket)) __builtin_prefetch(&*first);
-}
-
 // Asks memory for a stored node's own fields (stage 0), then for the first line of its data
 // bytes, the map header and first keys every field walk reads (stage 1).
 void prefetch_node(const Entry& entry, std::size_t stage) {
@@ -37,28 +31,21 @@ void prefetch_node(const Entry& entry, std::size_t stage) {
 // returns false. Unknown listed ids are skipped; a listed id repeated is visited again.
 template <class F>
 void for_each_candidate(const TextMap<StoredNode>& nodes, const Candidates& c, F&& visit) {
-  const auto visit_id = [&](const std::string& id) {
+  const auto visit_id = [&](std::string_view id) {
     const auto it = nodes.find(id);
     return it == nodes.end() || visit(*it);
   };
-  const auto prefetch_id = [&](const std::string& id, std::size_t) { prefetch_bucket(nodes, id); };
   switch (c.rule) {
-    case Candidates::Rule::Listed: {
-      const auto walk = [&](auto&& step) {
-        for (const std::string& id : c.listed)
-          if (!step(id)) return;
-      };
-      return visit_behind<std::string, 1>(walk, prefetch_id, visit_id);
-    }
+    case Candidates::Rule::Listed:
+      for (const std::string& id : c.listed)
+        if (!visit_id(id)) return;
+      return;
     case Candidates::Rule::Indexed:
-    case Candidates::Rule::Typed: {
-      const auto walk = [&](auto&& step) {
-        for (const TextSet* ids : c.sets)
-          for (const std::string& id : *ids)
-            if (!step(id)) return;
-      };
-      return visit_behind<std::string, 1>(walk, prefetch_id, visit_id);
-    }
+    case Candidates::Rule::Typed:
+      for (const TextSet* ids : c.sets)
+        for (const std::string& id : *ids)
+          if (!visit_id(id)) return;
+      return;
     case Candidates::Rule::Every:
       for (const Entry& entry : nodes)
         if (!visit(entry)) return;

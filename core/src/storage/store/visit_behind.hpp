@@ -1,9 +1,9 @@
 #pragma once
 // Walking many stored nodes waits on memory once for each thing it reads that lies apart from
-// the rest: a node's hash bucket, the node, its data bytes. `visit_behind` visits the items a
-// walk gives some places behind it, and meanwhile asks memory, a few places at a time, for
-// what the visit will read, each stage finding what the stage before asked for. So the waits
-// of many items overlap instead of adding up.
+// the rest: the node, then its data bytes. `visit_behind` visits the items a walk gives some
+// places behind it, and meanwhile asks memory, a few places at a time, for what the visit will
+// read, each stage finding what the stage before asked for. So the waits of many items overlap
+// instead of adding up.
 
 #include <array>
 #include <cstddef>
