@@ -116,8 +116,8 @@ void BM_WalFrameDecodeAndCheck(benchmark::State& state) {
   const auto p = static_cast<VectorPrecision>(state.range(0));
   const Bytes file = *encode_wal_with_precision(one_node_batch(), p);
   for (auto _ : state) {
-    auto read = decode_wal(file);
-    if (!check_wal_lengths(read, file) || !check_wal_stop(read, file)) state.SkipWithError("check failed");
+    auto read = decode_wal_refusing_damage(file);
+    if (!read) state.SkipWithError("check failed");
     benchmark::DoNotOptimize(read);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.size()));
