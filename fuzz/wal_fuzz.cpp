@@ -1,5 +1,5 @@
-// "wal.msgpack": decode_wal must return the same readable prefix and stop as reading each
-// frame through the `Msg` tree, and never fail.
+// "wal.msgpack": decode_wal must return the same readable prefix, entry ends and stop as reading
+// each frame through the `Msg` tree, and never fail.
 
 #include <cstdlib>
 
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       stop = WalStop::UnreadableFrame;
       break;
     }
-    if (read >= got.entries.size() ||
+    if (read >= got.entries.size() || got.value_ends[read] != p + 4 + c.pos ||
         !(wal_entry_to_msg(*entry, VectorPrecision::Float64) ==
           wal_entry_to_msg(got.entries[read], VectorPrecision::Float64)))
       std::abort();

@@ -31,6 +31,8 @@ enum class WalStop : std::uint8_t {
 
 struct WalContents {
   std::vector<WalEntry> entries;  // every entry before the stop, in file order
+  // Where each entry's value ends in the file: before its frame's end when the body holds more.
+  std::vector<std::size_t> value_ends;
   WalStop stop = WalStop::End;
   std::size_t stop_offset = 0;  // where reading stopped: the end, or the stopping frame's length prefix
 };

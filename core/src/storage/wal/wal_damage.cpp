@@ -42,10 +42,10 @@ std::size_t final_zeros_start(std::span<const std::uint8_t> bytes) {
   return end;
 }
 
-// A frame before the stop: its entry was read, so only bytes after it within the body matter.
-bool body_outlasts_entry(std::span<const std::uint8_t> bytes, std::size_t body_start, std::size_t length) {
-  const auto end = value_end(bytes.subspan(body_start, length));
-  return end && *end < length && !all_zero(bytes.subspan(body_start + *end));
+// A frame before the stop, whose entry ends at `value_end`: reading would go on at a wrong offset
+// unless all that follows the entry is zeros.
+bool body_outlasts_entry(std::span<const std::uint8_t> bytes, std::size_t value_end, std::size_t body_end) {
+  return value_end < body_end && !all_zero(bytes.subspan(value_end));
 }
 
 // The stopping frame whose length runs past the end: a whole entry before the final zeros.
@@ -73,9 +73,9 @@ Result<void> check_wal_stop(const WalContents& wal, std::span<const std::uint8_t
 Result<void> check_wal_lengths(const WalContents& wal, std::span<const std::uint8_t> bytes) {
   std::size_t p = 0;
   for (std::size_t i = 0; i < wal.entries.size(); ++i) {
-    const std::size_t length = wal_frame_length(bytes, p);
-    if (body_outlasts_entry(bytes, p + kWalFrameHeaderSize, length)) return fail(unreadable_frame(p));
-    p += kWalFrameHeaderSize + length;
+    const std::size_t body_end = p + kWalFrameHeaderSize + wal_frame_length(bytes, p);
+    if (body_outlasts_entry(bytes, wal.value_ends[i], body_end)) return fail(unreadable_frame(p));
+    p = body_end;
   }
   const bool declared_past_end = wal.stop == WalStop::TornTail && bytes.size() - p >= kWalFrameHeaderSize;
   if (declared_past_end && whole_entry_before_zeros(bytes, p + kWalFrameHeaderSize)) return fail(unreadable_frame(p));
