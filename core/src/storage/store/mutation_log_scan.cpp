@@ -52,7 +52,7 @@ enum class Role : std::uint8_t {
   vector_object,
 };
 
-// record, operations, operation, payload, vector
+// The deepest nesting looked into: record, operations, operation, payload, vector.
 constexpr std::size_t kMaxRoleDepth = 5;
 
 struct Frame {
@@ -138,7 +138,8 @@ class ScanHandler : public json::detail::HandlerLimits {
   bool on_object_end(std::size_t, bj::error_code&) { return end(), true; }
   bool on_array_begin(bj::error_code&) { return begin(false), true; }
   bool on_array_end(std::size_t, bj::error_code&) { return end(), true; }
-  // Pieces come only where an escape splits a key or a string; a whole one comes as the last.
+  // Pieces come where an escape splits a key or a string (and every few KiB of a long escaped
+  // one); the last piece comes with the key or string itself.
   bool on_key_part(bj::string_view s, std::size_t, bj::error_code&) {
     if (!skipping()) key_.append(s.data(), s.size());
     return true;
@@ -257,6 +258,7 @@ class ScanHandler : public json::detail::HandlerLimits {
     assert(depth_ < frames_.size());
     frames_[depth_++] = Frame{role, unpacks};
   }
+  // The container that starts here is passed over, its insides only counted.
   void skip() { skip_depth_ = 1; }
 
   void set_field(Slot s, bool ok) { fields_[field_number(s)] = Field{true, ok}; }
