@@ -99,10 +99,7 @@ Result<WalEntry> wal_entry_from_msg(const Msg& m) {
   }
 }
 
-namespace {
-
-// The entry of one frame body, and where its map ends in the body.
-std::optional<WalEntry> pull_entry(std::span<const std::uint8_t> body, std::size_t& value_end) {
+std::optional<WalEntry> pull_wal_entry(std::span<const std::uint8_t> body, std::size_t* value_end) {
   // First pass: check that the whole map decodes and note where each key's first value starts.
   Slots slots{body, {}};
   pull::Cursor c{body};
@@ -113,7 +110,7 @@ std::optional<WalEntry> pull_entry(std::span<const std::uint8_t> body, std::size
     return msgpack::skip_value(cc);
   });
   if (!ok) return std::nullopt;
-  value_end = c.pos;
+  if (value_end) *value_end = c.pos;
 
   const auto kind = slots.text(kSlotKind);
   const auto k = kind ? kind_index(*kind) : std::nullopt;
@@ -161,13 +158,6 @@ std::optional<WalEntry> pull_entry(std::span<const std::uint8_t> body, std::size
   }
 }
 
-}  // namespace
-
-std::optional<WalEntry> pull_wal_entry(std::span<const std::uint8_t> body) {
-  std::size_t value_end = 0;
-  return pull_entry(body, value_end);
-}
-
 WalContents decode_wal(std::span<const std::uint8_t> bytes) {
   WalContents out;
   std::size_t p = 0;
@@ -179,13 +169,13 @@ WalContents decode_wal(std::span<const std::uint8_t> bytes) {
     const std::size_t length = wal_frame_length(bytes, p);
     if (length > left - kWalFrameHeaderSize) break;
     std::size_t value_end = 0;
-    auto entry = pull_entry(bytes.subspan(p + kWalFrameHeaderSize, length), value_end);
+    auto entry = pull_wal_entry(bytes.subspan(p + kWalFrameHeaderSize, length), &value_end);
     if (!entry) {
       out.stop = WalStop::UnreadableFrame;
       return out;
     }
     out.entries.push_back(std::move(*entry));
-    out.value_ends.push_back(p + kWalFrameHeaderSize + value_end);
+    if (value_end < length) out.overlong_frames.push_back({p, p + kWalFrameHeaderSize + value_end});
     p += kWalFrameHeaderSize + length;
   }
   out.stop = WalStop::TornTail;
