@@ -38,8 +38,9 @@ std::vector<std::string> seed_lines() {
   };
 }
 
-// Lines whose kept or compared strings, keys and numbers run past the parser's buffer for an
-// escaped string (4 KiB here), so that they come in several pieces, or past any number's digits.
+// Lines whose kept or compared strings and keys are escaped and longer than the parser's buffer
+// for escaped text (4 KiB here), so that they come in several pieces; and numbers of hundreds of
+// digits.
 std::vector<std::string> long_token_lines() {
   const std::string hex = "\\u0033" + std::string(8191, 'a');  // an escape first: all of it goes through the buffer
   const std::string name = "\\u0078" + std::string(5000, 'k');
@@ -49,13 +50,13 @@ std::vector<std::string> long_token_lines() {
   };
   const auto packed = [](std::string_view text) { return R"({"vector":{"__tarnwick_f32_hex":")" + std::string(text) + R"("}})"; };
   return {
-      line("putNode", packed(hex)),                                    // 8192 hex digits
-      line("putNode", packed(hex.substr(0, hex.size() - 1))),          // one short
+      line("putNode", packed(hex)),                                           // 8192 hex digits
+      line("putNode", packed(hex.substr(0, hex.size() - 1))),                 // one short
       line("putNode", packed(hex.substr(0, 6000) + "g" + hex.substr(6001))),  // a fault in a later piece
-      line("putNode", packed(hex), name),                              // a long kept string
-      line("put" + name, packed("zz")),                                // a long operation type
+      line("putNode", packed(hex), name),                                     // a long kept string
+      line("put" + name, packed("zz")),                                       // a long operation type
       line("putNode", "{\"" + name + "\":1,\"vector\":" + packed(hex).substr(10)),  // a long key beside the vector
-      "{\"" + name + "\":1," + line("putNode", "{}").substr(1),
+      "{\"" + name + "\":1," + line("putNode", "{}").substr(1),               // a long key in the record
       record("[" + std::string(300, '7') + ",0." + std::string(5000, '0') + "1]"),
       record(std::string(400, '7')),
       record(std::string(308, '9') + ".5e0"),
@@ -64,7 +65,7 @@ std::vector<std::string> long_token_lines() {
 }
 
 // Every line the byte-by-byte damage of `line` gives: each byte (or each `step`th) replaced by a
-// few that change the JSON or the record, each byte dropped, and the line cut short after each byte.
+// few that change the JSON or the record, dropped, and the line cut short after it.
 std::vector<std::string> damaged(const std::string& line, std::size_t step = 1) {
   static constexpr std::string_view kBytes = "\"0-e9g\\]},: \xff";
   std::vector<std::string> out;
