@@ -1,5 +1,5 @@
-// "wal.msgpack": decode_wal must return the same readable prefix and stop as reading each
-// frame through the `Msg` tree, and never fail.
+// "wal.msgpack": decode_wal must return the same readable prefix, overlong frames and stop as
+// reading each frame through the `Msg` tree, and never fail.
 
 #include <cstdlib>
 
@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> input(data, size);
   const WalContents got = decode_wal(input);
 
-  std::size_t p = 0, read = 0;
+  std::size_t p = 0, read = 0, overlong = 0;
   WalStop stop = WalStop::End;
   while (p < size) {
     if (size - p < 4) {
@@ -37,9 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         !(wal_entry_to_msg(*entry, VectorPrecision::Float64) ==
           wal_entry_to_msg(got.entries[read], VectorPrecision::Float64)))
       std::abort();
+    const WalOverlongFrame frame{p, p + 4 + c.pos};
+    if (c.pos < length && !(overlong < got.overlong_frames.size() && got.overlong_frames[overlong++] == frame))
+      std::abort();
     ++read;
     p += 4 + length;
   }
-  if (read != got.entries.size() || stop != got.stop) std::abort();
+  if (read != got.entries.size() || overlong != got.overlong_frames.size() || stop != got.stop) std::abort();
   return 0;
 }

@@ -57,6 +57,7 @@ WalContents reference_wal(std::span<const std::uint8_t> bytes) {
       return out;
     }
     out.entries.push_back(std::move(*entry));
+    if (c.pos < length) out.overlong_frames.push_back({p, p + 4 + c.pos});
     p += 4 + length;
   }
   return out;
@@ -164,7 +165,7 @@ TEST(Mutation, SnapshotReadersAgreeOnDamagedFiles) {
 TEST(Mutation, LogReadersAgreeOnDamagedFiles) {
   Mutator mutator(2);
   const auto files = valid_logs();
-  int partial = 0;
+  int partial = 0, overlong = 0;
   for (int round = 0; round < 1500; ++round) {
     const Bytes bytes = mutator.mutate(files[round % files.size()]);
     auto got = decode_wal(bytes);
@@ -172,9 +173,13 @@ TEST(Mutation, LogReadersAgreeOnDamagedFiles) {
     ASSERT_EQ(got.stop, want.stop) << round;
     ASSERT_EQ(got.entries.size(), want.entries.size()) << round;
     EXPECT_EQ(canonical(got.entries), canonical(want.entries)) << round;
+    // The damage checks take where an entry ends before its frame from here.
+    EXPECT_EQ(got.overlong_frames, want.overlong_frames) << round;
+    overlong += !want.overlong_frames.empty();
     partial += !got.entries.empty() && got.stop != WalStop::End;
   }
   EXPECT_GT(partial, 50);
+  EXPECT_GT(overlong, 20);
 }
 
 }  // namespace

@@ -33,15 +33,43 @@ std::vector<std::string> seed_lines() {
       record("[1e308,-0,1e-400,0.5,1.7976931348623157e308,-1.7976931348623158e308,123456789012345678901234567890]"),
       record(nested(json::kMaxParseDepth - 2)),
       record(nested(json::kMaxParseDepth - 1)),
+      // Escapes split every kept or compared string and key into pieces.
+      R"({"operationId":"o\u0031","sequence":1,"transactionId":"\u0074","timestamp":1,"operations":[{"operation\u0054ype":"put\u004eode","pay\u006coad":{"vect\u006fr":{"__tarnwick_f32_\u0068ex":"3f80\u00300000"}}}]})",
   };
 }
 
-// Every line the byte-by-byte damage of `line` gives: each byte replaced by a few that change the
-// JSON or the record, each byte dropped, and the line cut short after each byte.
-std::vector<std::string> damaged(const std::string& line) {
+// Lines whose kept or compared strings and keys are escaped and longer than the parser's buffer
+// for escaped text (4 KiB here), so that they come in several pieces; and numbers of hundreds of
+// digits.
+std::vector<std::string> long_token_lines() {
+  const std::string hex = "\\u0033" + std::string(8191, 'a');  // an escape first: all of it goes through the buffer
+  const std::string name = "\\u0078" + std::string(5000, 'k');
+  const auto line = [](std::string_view operation_type, std::string_view payload, std::string_view id = "o") {
+    return R"({"operationId":")" + std::string(id) + R"(","sequence":1,"transactionId":"t","timestamp":1,"operations":[{"operationType":")" +
+           std::string(operation_type) + R"(","payload":)" + std::string(payload) + "}]}";
+  };
+  const auto packed = [](std::string_view text) { return R"({"vector":{"__tarnwick_f32_hex":")" + std::string(text) + R"("}})"; };
+  return {
+      line("putNode", packed(hex)),                                           // 8192 hex digits
+      line("putNode", packed(hex.substr(0, hex.size() - 1))),                 // one short
+      line("putNode", packed(hex.substr(0, 6000) + "g" + hex.substr(6001))),  // a fault in a later piece
+      line("putNode", packed(hex), name),                                     // a long kept string
+      line("put" + name, packed("zz")),                                       // a long operation type
+      line("putNode", "{\"" + name + "\":1,\"vector\":" + packed(hex).substr(10)),  // a long key beside the vector
+      "{\"" + name + "\":1," + line("putNode", "{}").substr(1),               // a long key in the record
+      record("[" + std::string(300, '7') + ",0." + std::string(5000, '0') + "1]"),
+      record(std::string(400, '7')),
+      record(std::string(308, '9') + ".5e0"),
+      record("-" + std::string(309, '9')),
+  };
+}
+
+// Every line the byte-by-byte damage of `line` gives: each byte (or each `step`th) replaced by a
+// few that change the JSON or the record, dropped, and the line cut short after it.
+std::vector<std::string> damaged(const std::string& line, std::size_t step = 1) {
   static constexpr std::string_view kBytes = "\"0-e9g\\]},: \xff";
   std::vector<std::string> out;
-  for (std::size_t i = 0; i < line.size(); ++i) {
+  for (std::size_t i = 0; i < line.size(); i += step) {
     for (const char b : kBytes) {
       if (b == line[i]) continue;
       std::string changed = line;
@@ -83,6 +111,18 @@ TEST(MutationLogScan, SeedLinesAndTheirDamageReadAlike) {
   // The damage reaches both verdicts often enough to tell the readers apart.
   EXPECT_GT(accepted, 500u);
   EXPECT_GT(refused, 500u);
+}
+
+TEST(MutationLogScan, LongTokensAndTheirDamageReadAlike) {
+  store::MutationLineScanner scanner;
+  std::size_t accepted = 0;
+  for (const std::string& seed : long_token_lines()) {
+    ASSERT_EQ(log_disagreement(seed + "\n" + seed), "") << seed.substr(0, 120);
+    accepted += scanner.scan(seed);
+    // A sample of the damage, in each piece and across the pieces' edges.
+    for (const std::string& line : damaged(seed, 199)) ASSERT_EQ(line_disagreement(scanner, line), "") << line.substr(0, 120);
+  }
+  EXPECT_GT(accepted, 3u);
 }
 
 TEST(MutationLogScan, EveryCorpusInputReadsAlike) {

@@ -39,10 +39,10 @@ enum class Slot : std::uint8_t {
 
 constexpr std::size_t kFieldCount = 8;
 constexpr std::size_t kRequiredFields = 5;
-std::size_t field_number(Slot s) { return static_cast<std::size_t>(s) - static_cast<std::size_t>(Slot::operation_id); }
+constexpr std::size_t field_number(Slot s) { return static_cast<std::size_t>(s) - static_cast<std::size_t>(Slot::operation_id); }
 
+// The containers whose insides are looked at; every other container is skipped by a count.
 enum class Role : std::uint8_t {
-  other,  // nothing inside is looked at
   record_object,
   record_array,
   operations,  // unpacked only in an object record
@@ -52,8 +52,11 @@ enum class Role : std::uint8_t {
   vector_object,
 };
 
+// The deepest nesting looked into: record, operations, operation, payload, vector.
+constexpr std::size_t kMaxRoleDepth = 5;
+
 struct Frame {
-  Role role = Role::other;
+  Role role = Role::record_object;
   bool unpacks = false;      // operations: whether their packed vectors are unpacked
   Slot key = Slot::ignored;  // objects: the slot of the value after the last key
   std::uint32_t count = 0;   // arrays: elements completed
@@ -65,18 +68,31 @@ enum class Packed : std::uint8_t { none, good, bad };
 // correctly rounded; only numbers near the limit are read again exactly.
 constexpr double kSurelyInRange = 1e308;
 
+constexpr std::array<std::string_view, kFieldCount> kFieldKeys = {
+    "operationId", "sequence", "transactionId", "timestamp", "operations", "actor", "baseRevision", "metadata"};
+
+// Every key of every object in a record comes here: the field names differ in length but for
+// "sequence" and "metadata", so the length picks the one name to compare.
 Slot record_key(std::string_view key) {
-  static constexpr std::array<std::string_view, kFieldCount> kKeys = {
-      "operationId", "sequence", "transactionId", "timestamp", "operations", "actor", "baseRevision", "metadata"};
-  for (std::size_t i = 0; i < kKeys.size(); ++i)
-    if (kKeys[i] == key) return static_cast<Slot>(static_cast<std::size_t>(Slot::operation_id) + i);
-  return Slot::ignored;
+  const auto field = [&](Slot s) { return key == kFieldKeys[field_number(s)] ? s : Slot::ignored; };
+  switch (key.size()) {
+    case 5: return field(Slot::actor);
+    case 8: return field(key[0] == 's' ? Slot::sequence : Slot::metadata);
+    case 9: return field(Slot::timestamp);
+    case 10: return field(Slot::operations);
+    case 11: return field(Slot::operation_id);
+    case 12: return field(Slot::base_revision);
+    case 13: return field(Slot::transaction_id);
+    default: return Slot::ignored;
+  }
 }
 
 Slot record_element(std::uint32_t index) {
   if (index >= kFieldCount) return Slot::ignored;  // the length check refuses the record
   return static_cast<Slot>(static_cast<std::size_t>(Slot::operation_id) + index);
 }
+
+bool keeps_text(Slot s) { return s == Slot::operation_id || s == Slot::transaction_id || s == Slot::operation_type; }
 
 // Without an early exit or a flag of type bool, so that the loop runs in vector registers:
 // packed vectors are long, and a branch per digit would mispredict between digits and letters.
@@ -91,6 +107,15 @@ bool all_hex(std::string_view s) {
   return bad == 0;
 }
 
+// A number near the double limit, read again exactly; kept out of line so that the handler's
+// number events stay small enough to inline into the parser.
+[[gnu::noinline, gnu::cold]] bool in_double_range(std::string& pieces, bj::string_view last, bj::error_code& ec) {
+  json::detail::ExactNumbers exact;
+  exact.part(bj::string_view(pieces.data(), pieces.size()));
+  pieces.clear();
+  return exact.double_(last, ec).has_value();
+}
+
 class ScanHandler : public json::detail::HandlerLimits {
  public:
   LineFacts facts;
@@ -99,10 +124,13 @@ class ScanHandler : public json::detail::HandlerLimits {
   // A line the parser gave up on may have left pieces of a key, string or number behind.
   bool on_document_begin(bj::error_code&) {
     depth_ = 0;
+    skip_depth_ = 0;
     accepted = false;
     key_.clear();
+    text_.clear();
     number_.clear();
-    string_started_ = false;
+    hex_length_ = 0;
+    hex_bad_ = false;
     return true;
   }
   bool on_document_end(bj::error_code&) { return true; }
@@ -110,10 +138,15 @@ class ScanHandler : public json::detail::HandlerLimits {
   bool on_object_end(std::size_t, bj::error_code&) { return end(), true; }
   bool on_array_begin(bj::error_code&) { return begin(false), true; }
   bool on_array_end(std::size_t, bj::error_code&) { return end(), true; }
-  bool on_key_part(bj::string_view s, std::size_t, bj::error_code&) { return key_.append(s.data(), s.size()), true; }
+  // Pieces come where an escape splits a key or a string (and every few KiB of a long escaped
+  // one); the last piece comes with the key or string itself.
+  bool on_key_part(bj::string_view s, std::size_t, bj::error_code&) {
+    if (!skipping()) key_.append(s.data(), s.size());
+    return true;
+  }
   bool on_key(bj::string_view s, std::size_t, bj::error_code&) {
+    if (skipping()) return true;
     Frame& f = top();
-    if (f.role == Role::other) return key_.clear(), true;
     if (key_.empty()) return f.key = slot_of_key(f.role, {s.data(), s.size()}), true;
     key_.append(s.data(), s.size());
     f.key = slot_of_key(f.role, key_);
@@ -121,21 +154,38 @@ class ScanHandler : public json::detail::HandlerLimits {
     return true;
   }
   bool on_string_part(bj::string_view s, std::size_t, bj::error_code&) {
-    if (!ignoring()) string_part(s);
+    if (skipping()) return true;
+    const Slot slot = current();
+    if (keeps_text(slot)) text_.append(s.data(), s.size());
+    if (slot == Slot::packed_text) hex_part(s);
     return true;
   }
   bool on_string(bj::string_view s, std::size_t, bj::error_code&) {
-    if (ignoring()) return true;
-    string_part(s);
-    string_started_ = false;
-    string_value();
-    return true;
+    if (skipping()) return true;
+    const Slot slot = current();
+    if (keeps_text(slot)) {
+      if (text_.empty()) {
+        string_value(slot, {s.data(), s.size()});
+      } else {
+        text_.append(s.data(), s.size());
+        string_value(slot, text_);
+        text_.clear();
+      }
+    }
+    if (slot == Slot::packed_text) {
+      hex_part(s);
+      operation_.packed = !hex_bad_ && hex_length_ % 8 == 0 ? Packed::good : Packed::bad;
+      hex_length_ = 0;
+      hex_bad_ = false;
+    }
+    return scalar(slot, Scalar::string), true;
   }
   bool on_number_part(bj::string_view s, bj::error_code&) { return number_.append(s.data(), s.size()), true; }
   bool on_int64(std::int64_t i, bj::string_view s, bj::error_code&) {
     // "-0" is the double -0.0, which no integer field takes.
     const char first = number_.empty() ? (s.empty() ? '0' : s[0]) : number_[0];
     number_.clear();
+    if (skipping()) return true;
     if (i == 0 && first == '-') return scalar(Scalar::double_), true;
     if (i < 0) return negative_ = i, scalar(Scalar::negative), true;
     integer_ = static_cast<std::uint64_t>(i);
@@ -147,11 +197,7 @@ class ScanHandler : public json::detail::HandlerLimits {
     return scalar(Scalar::large_unsigned), true;
   }
   bool on_double(double d, bj::string_view s, bj::error_code& ec) {
-    if (!(std::fabs(d) < kSurelyInRange)) {
-      json::detail::ExactNumbers exact;
-      exact.part(bj::string_view(number_.data(), number_.size()));
-      if (!exact.double_(s, ec)) return number_.clear(), false;
-    }
+    if (!(std::fabs(d) < kSurelyInRange) && !in_double_range(number_, s, ec)) return false;
     number_.clear();
     return scalar(Scalar::double_), true;
   }
@@ -175,13 +221,13 @@ class ScanHandler : public json::detail::HandlerLimits {
 
   Frame& top() { return frames_[depth_ - 1]; }
   // Inside a value nothing looks into: most values lie deep in payloads and metadata.
-  bool ignoring() const { return depth_ > 0 && frames_[depth_ - 1].role == Role::other; }
+  bool skipping() const { return skip_depth_ > 0; }
 
+  // The slot of the value that starts next, outside skipped values.
   Slot current() {
     if (depth_ == 0) return Slot::record;
     Frame& f = top();
     switch (f.role) {
-      case Role::other: return Slot::ignored;
       case Role::record_object:
       case Role::operation_object:
       case Role::payload_object:
@@ -201,7 +247,6 @@ class ScanHandler : public json::detail::HandlerLimits {
         return key == "payload" ? Slot::payload : Slot::ignored;
       case Role::payload_object: return key == "vector" ? Slot::vector : Slot::ignored;
       case Role::vector_object: return key == kPackedVectorKey ? Slot::packed_text : Slot::ignored;
-      case Role::other:
       case Role::record_array:
       case Role::operations:
       case Role::operation_array: return Slot::ignored;
@@ -213,12 +258,17 @@ class ScanHandler : public json::detail::HandlerLimits {
     assert(depth_ < frames_.size());
     frames_[depth_++] = Frame{role, unpacks};
   }
+  // The container that starts here is passed over, its insides only counted.
+  void skip() { skip_depth_ = 1; }
 
   void set_field(Slot s, bool ok) { fields_[field_number(s)] = Field{true, ok}; }
   void operations_fail() { fields_[field_number(Slot::operations)].ok = false; }
 
   void begin(bool object) {
-    if (ignoring()) return push(Role::other);
+    if (skipping()) {
+      ++skip_depth_;
+      return;
+    }
     const Slot slot = current();
     switch (slot) {
       case Slot::record:
@@ -226,7 +276,7 @@ class ScanHandler : public json::detail::HandlerLimits {
         return push(object ? Role::record_object : Role::record_array);
       case Slot::operations:
         set_field(slot, !object);
-        if (object) return push(Role::other);
+        if (object) return skip();
         return push(Role::operations, top().role == Role::record_object);
       case Slot::operation:
         operation_ = {};
@@ -234,34 +284,43 @@ class ScanHandler : public json::detail::HandlerLimits {
       case Slot::payload:
         operation_.payload_given = true;
         operation_.packed = Packed::none;
-        return push(object ? Role::payload_object : Role::other);
+        if (object) return push(Role::payload_object);
+        return skip();
       case Slot::vector:
         operation_.packed = Packed::none;
-        return push(object ? Role::vector_object : Role::other);
-      case Slot::packed_text: operation_.packed = Packed::none; return push(Role::other);
-      case Slot::operation_type: operation_.type_ok = false; return push(Role::other);
+        if (object) return push(Role::vector_object);
+        return skip();
+      case Slot::packed_text: operation_.packed = Packed::none; return skip();
+      case Slot::operation_type: operation_.type_ok = false; return skip();
       case Slot::operation_id:
       case Slot::sequence:
       case Slot::transaction_id:
       case Slot::timestamp:
       case Slot::actor:
-      case Slot::base_revision: set_field(slot, false); return push(Role::other);
-      case Slot::metadata: set_field(slot, true); return push(Role::other);
-      case Slot::ignored: return push(Role::other);
+      case Slot::base_revision: set_field(slot, false); return skip();
+      case Slot::metadata: set_field(slot, true); return skip();
+      case Slot::ignored: return skip();
     }
   }
 
   void end() {
-    const Frame f = top();
+    if (skipping()) {
+      if (--skip_depth_ == 0) value_done();
+      return;
+    }
+    // Field by field: a copy of the whole frame would wait on the narrower stores to its key.
+    const Frame& f = top();
+    const Role role = f.role;
+    const bool unpacks = f.unpacks;
+    const std::uint32_t count = f.count;
     --depth_;
-    switch (f.role) {
+    switch (role) {
       case Role::record_object:
-      case Role::record_array: accepted = record_reads(f.role == Role::record_object || f.count <= kFieldCount); break;
-      case Role::operation_object: end_operation(f.unpacks); break;
+      case Role::record_array: accepted = record_reads(role == Role::record_object || count <= kFieldCount); break;
+      case Role::operation_object: end_operation(unpacks); break;
       case Role::operation_array:
-        if (f.count != 2 || !operation_.type_ok) operations_fail();
+        if (count != 2 || !operation_.type_ok) operations_fail();
         break;
-      case Role::other:
       case Role::operations:
       case Role::payload_object:
       case Role::vector_object: break;
@@ -288,35 +347,23 @@ class ScanHandler : public json::detail::HandlerLimits {
     if (depth_ > 0) ++top().count;
   }
 
-  // The pieces of a string, unescaped; only the values kept or checked are looked at.
-  void string_part(bj::string_view s) {
-    const Slot slot = current();
-    if (!string_started_) {
-      string_started_ = true;
-      text_.clear();
-      hex_length_ = 0;
-      hex_ok_ = true;
-    }
-    if (slot == Slot::operation_id || slot == Slot::transaction_id || slot == Slot::operation_type) {
-      text_.append(s.data(), s.size());
-    } else if (slot == Slot::packed_text) {
-      hex_length_ += s.size();
-      hex_ok_ = hex_ok_ && all_hex({s.data(), s.size()});
-    }
+  void hex_part(bj::string_view s) {
+    hex_length_ += s.size();
+    hex_bad_ |= !all_hex({s.data(), s.size()});
   }
 
-  void string_value() {
-    const Slot slot = current();
-    if (slot == Slot::operation_id) facts.operation_id = text_;
-    if (slot == Slot::transaction_id) facts.transaction_id = text_;
-    if (slot == Slot::operation_type) operation_.carries_vector = carries_vector(text_);
-    if (slot == Slot::packed_text) operation_.packed = hex_ok_ && hex_length_ % 8 == 0 ? Packed::good : Packed::bad;
-    scalar(Scalar::string);
+  // A whole string kept or compared, unescaped.
+  void string_value(Slot slot, std::string_view text) {
+    if (slot == Slot::operation_id) facts.operation_id.assign(text);
+    if (slot == Slot::transaction_id) facts.transaction_id.assign(text);
+    if (slot == Slot::operation_type) operation_.carries_vector = carries_vector(text);
   }
 
   void scalar(Scalar kind) {
-    if (ignoring()) return;
-    const Slot slot = current();
+    if (!skipping()) scalar(current(), kind);
+  }
+
+  void scalar(Slot slot, Scalar kind) {
     const bool unsigned_ = kind == Scalar::small_unsigned || kind == Scalar::large_unsigned;
     switch (slot) {
       case Slot::record: accepted = false; break;
@@ -355,16 +402,16 @@ class ScanHandler : public json::detail::HandlerLimits {
     return kind == Scalar::negative ? negative_ : static_cast<std::int64_t>(integer_);
   }
 
-  std::array<Frame, json::kMaxParseDepth + 1> frames_{};
-  std::size_t depth_ = 0;
+  std::array<Frame, kMaxRoleDepth> frames_{};
+  std::size_t depth_ = 0;       // frames in use
+  std::size_t skip_depth_ = 0;  // containers open inside the value being skipped
   std::array<Field, kFieldCount> fields_{};
   Operation operation_;
   std::string key_;     // the pieces of a key split by escapes
   std::string text_;    // the pieces of a string kept or compared
   std::string number_;  // the pieces of a number split across input
-  bool string_started_ = false;
-  std::size_t hex_length_ = 0;
-  bool hex_ok_ = true;
+  std::size_t hex_length_ = 0;  // of the packed vector's text so far
+  bool hex_bad_ = false;
   std::uint64_t integer_ = 0;
   std::int64_t negative_ = 0;
 };

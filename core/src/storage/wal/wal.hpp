@@ -29,8 +29,17 @@ enum class WalStop : std::uint8_t {
   UnreadableFrame  // a complete frame whose body is not a valid entry
 };
 
+// A frame read whose body goes on after its entry, which the store never writes.
+struct WalOverlongFrame {
+  std::size_t offset = 0;     // of its length prefix
+  std::size_t value_end = 0;  // where its entry ends in the file
+
+  bool operator==(const WalOverlongFrame&) const = default;
+};
+
 struct WalContents {
   std::vector<WalEntry> entries;  // every entry before the stop, in file order
+  std::vector<WalOverlongFrame> overlong_frames;  // among those entries' frames, in file order
   WalStop stop = WalStop::End;
   std::size_t stop_offset = 0;  // where reading stopped: the end, or the stopping frame's length prefix
 };
@@ -57,9 +66,9 @@ Result<WalContents> decode_wal_refusing_damage(std::span<const std::uint8_t> byt
 std::size_t wal_frame_length(std::span<const std::uint8_t> bytes, std::size_t offset);
 
 // The tree forms of one entry, and the pull reader of one frame body alone (none whenever the
-// tree path would report an error).
+// tree path would report an error), which also gives where in the body the entry's map ends.
 msgpack::Msg wal_entry_to_msg(const WalEntry& entry, VectorPrecision precision);
 Result<WalEntry> wal_entry_from_msg(const msgpack::Msg& m);
-std::optional<WalEntry> pull_wal_entry(std::span<const std::uint8_t> body);
+std::optional<WalEntry> pull_wal_entry(std::span<const std::uint8_t> body, std::size_t* value_end = nullptr);
 
 }  // namespace tarnwick::format

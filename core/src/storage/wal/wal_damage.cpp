@@ -42,12 +42,6 @@ std::size_t final_zeros_start(std::span<const std::uint8_t> bytes) {
   return end;
 }
 
-// A frame before the stop: its entry was read, so only bytes after it within the body matter.
-bool body_outlasts_entry(std::span<const std::uint8_t> bytes, std::size_t body_start, std::size_t length) {
-  const auto end = value_end(bytes.subspan(body_start, length));
-  return end && *end < length && !all_zero(bytes.subspan(body_start + *end));
-}
-
 // The stopping frame whose length runs past the end: a whole entry before the final zeros.
 bool whole_entry_before_zeros(std::span<const std::uint8_t> bytes, std::size_t body_start) {
   const std::size_t zeros = final_zeros_start(bytes);
@@ -71,12 +65,11 @@ Result<void> check_wal_stop(const WalContents& wal, std::span<const std::uint8_t
 }
 
 Result<void> check_wal_lengths(const WalContents& wal, std::span<const std::uint8_t> bytes) {
-  std::size_t p = 0;
-  for (std::size_t i = 0; i < wal.entries.size(); ++i) {
-    const std::size_t length = wal_frame_length(bytes, p);
-    if (body_outlasts_entry(bytes, p + kWalFrameHeaderSize, length)) return fail(unreadable_frame(p));
-    p += kWalFrameHeaderSize + length;
-  }
+  // A frame before the stop whose body outlasts its entry: reading would go on at a wrong offset
+  // unless all that follows the entry is zeros.
+  for (const WalOverlongFrame& f : wal.overlong_frames)
+    if (!all_zero(bytes.subspan(f.value_end))) return fail(unreadable_frame(f.offset));
+  const std::size_t p = wal.stop_offset;
   const bool declared_past_end = wal.stop == WalStop::TornTail && bytes.size() - p >= kWalFrameHeaderSize;
   if (declared_past_end && whole_entry_before_zeros(bytes, p + kWalFrameHeaderSize)) return fail(unreadable_frame(p));
   return {};

@@ -99,7 +99,7 @@ Result<WalEntry> wal_entry_from_msg(const Msg& m) {
   }
 }
 
-std::optional<WalEntry> pull_wal_entry(std::span<const std::uint8_t> body) {
+std::optional<WalEntry> pull_wal_entry(std::span<const std::uint8_t> body, std::size_t* value_end) {
   // First pass: check that the whole map decodes and note where each key's first value starts.
   Slots slots{body, {}};
   pull::Cursor c{body};
@@ -110,6 +110,7 @@ std::optional<WalEntry> pull_wal_entry(std::span<const std::uint8_t> body) {
     return msgpack::skip_value(cc);
   });
   if (!ok) return std::nullopt;
+  if (value_end) *value_end = c.pos;
 
   const auto kind = slots.text(kSlotKind);
   const auto k = kind ? kind_index(*kind) : std::nullopt;
@@ -167,12 +168,14 @@ WalContents decode_wal(std::span<const std::uint8_t> bytes) {
     if (left < kWalFrameHeaderSize) break;
     const std::size_t length = wal_frame_length(bytes, p);
     if (length > left - kWalFrameHeaderSize) break;
-    auto entry = pull_wal_entry(bytes.subspan(p + kWalFrameHeaderSize, length));
+    std::size_t value_end = 0;
+    auto entry = pull_wal_entry(bytes.subspan(p + kWalFrameHeaderSize, length), &value_end);
     if (!entry) {
       out.stop = WalStop::UnreadableFrame;
       return out;
     }
     out.entries.push_back(std::move(*entry));
+    if (value_end < length) out.overlong_frames.push_back({p, p + kWalFrameHeaderSize + value_end});
     p += kWalFrameHeaderSize + length;
   }
   out.stop = WalStop::TornTail;
