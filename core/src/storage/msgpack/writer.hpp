@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "error/error.hpp"
 #include "storage/msgpack/bytes.hpp"
@@ -21,11 +22,14 @@ namespace tarnwick::msgpack {
 class Writer {
  public:
   explicit Writer(std::size_t reserve = 0);
+  ~Writer();
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
 
   // Room for n more bytes; the caller writes exactly n bytes at the returned pointer.
   std::uint8_t* extend(std::size_t n) {
-    if (buf_.size() - len_ < n) grow(n);
-    std::uint8_t* p = buf_.data() + len_;
+    if (capacity_ - len_ < n) grow(n);
+    std::uint8_t* p = buf_ + len_;
     len_ += n;
     return p;
   }
@@ -38,19 +42,23 @@ class Writer {
 
   std::size_t size() const { return len_; }
   // A byte already written, for filling in a length once what it counts is written.
-  std::uint8_t* written_at(std::size_t offset) { return buf_.data() + offset; }
+  std::uint8_t* written_at(std::size_t offset) { return buf_ + offset; }
   bool ok() const { return !error_; }
   // Records the first error; later ones are dropped.
   void fail(TarnwickError e);
-  // The bytes written, or the first recorded error.
+  // The bytes written, borrowed from the writer until it next writes or ends, or the first
+  // recorded error: a whole file handed on as it is, without a copy.
+  Result<std::span<const std::uint8_t>> written() const;
+  // The same as a buffer of its own (a copy).
   Result<Bytes> finish() &&;
 
  private:
   void grow(std::size_t n);
 
-  // Sized to its capacity; only the first len_ bytes are written. Growing through resize keeps
-  // the hot path free of per-byte capacity bookkeeping.
-  Bytes buf_;
+  // Uninitialized beyond len_: a snapshot's buffer is hundreds of megabytes, and filling it
+  // with zeros first would cost as much again as writing it.
+  std::uint8_t* buf_ = nullptr;
+  std::size_t capacity_ = 0;
   std::size_t len_ = 0;
   std::optional<TarnwickError> error_;
 };
