@@ -11,28 +11,29 @@ namespace tarnwick::store {
 
 namespace {
 
-// Hands over each entry of `map` in the map's own order with the next two already on their way
-// from memory: that order is not the order of the entries in memory, so each one read cold
-// would wait on its cache misses. `ahead` is given the entry after the current one, loaded by
-// now, to ask for what it points to.
+// Hands over each entry of `map` in the map's own order, having asked the cache for the entries a
+// few places ahead and, through `ahead`, for what they point to: that order is not the order of
+// the entries in memory, so an entry read cold would wait on its cache misses. An entry is
+// asked for one step before it is first read, which a linked map needs to move past it.
 template <class Map, class Each, class Ahead>
 void walk_prefetched(const Map& map, Each each, Ahead ahead) {
+  constexpr int kAheadDistance = 4;
+  constexpr int kEntryDistance = 8;
   constexpr std::size_t kCacheLine = 64;
-  const auto prefetch_entry = [](const auto& entry) {
-    const auto* bytes = reinterpret_cast<const char*>(&entry);
-    for (std::size_t at = 0; at < sizeof entry; at += kCacheLine) __builtin_prefetch(bytes + at);
-  };
   const auto end = map.end();
-  auto it = map.begin();
-  auto next = it == end ? end : std::next(it);
-  while (it != end) {
-    if (next != end) {
-      ahead(*next);
-      if (auto after = std::next(next); after != end) prefetch_entry(*after);
-    }
+  auto asked = map.begin();  // the furthest entry asked for
+  const auto ask_next = [&] {
+    if (++asked == end) return;
+    const auto* bytes = reinterpret_cast<const char*>(&*asked);
+    for (std::size_t at = 0; at < sizeof *asked; at += kCacheLine) __builtin_prefetch(bytes + at);
+  };
+  auto pointee = map.begin();
+  for (int i = 0; i < kEntryDistance && asked != end; ++i) ask_next();
+  for (int i = 0; i < kAheadDistance && pointee != end; ++i) ahead(*pointee++);
+  for (auto it = map.begin(); it != end; ++it) {
+    if (asked != end) ask_next();
+    if (pointee != end) ahead(*pointee++);
     each(*it);
-    it = next;
-    if (next != end) ++next;
   }
 }
 
