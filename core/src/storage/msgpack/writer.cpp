@@ -37,10 +37,6 @@ void prefer_huge_pages(std::uint8_t* block, std::size_t size) {
 
 }  // namespace
 
-Writer::Writer(std::size_t reserve) {
-  if (reserve) grow(reserve);
-}
-
 Writer::~Writer() { std::free(buf_); }
 
 // realloc moves a large block by remapping its pages, so doubling copies nothing there.

@@ -23,7 +23,7 @@ namespace tarnwick::msgpack {
 
 class Writer {
  public:
-  explicit Writer(std::size_t reserve = 0);
+  explicit Writer(std::size_t reserve = 0) { this->reserve(reserve); }
   ~Writer();
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
@@ -34,6 +34,10 @@ class Writer {
     std::uint8_t* p = buf_ + len_;
     len_ += n;
     return p;
+  }
+  // Room for n more bytes without growing.
+  void reserve(std::size_t n) {
+    if (capacity_ - len_ < n) grow(n);
   }
   // The last n bytes of an `extend` were not written after all.
   void give_back(std::size_t n) { len_ -= n; }

@@ -75,21 +75,25 @@ Result<void> Store::write_snapshot() {
   return {};
 }
 
+// The log is borrowed from the backend where it can lend it, and what is kept goes back from the
+// buffer it was written into: a log as large as a quarter of the graph is not copied twice.
 Result<std::uint64_t> Store::rewrite_wal_from(std::uint64_t keep_from) {
-  TARNWICK_TRY_ASSIGN(auto bytes, storage_->read(kWalFile));
+  Bytes scratch;
+  TARNWICK_TRY_ASSIGN(const auto bytes, storage_->read_lent(kWalFile, scratch));
   if (!bytes || bytes->empty()) return 0;
   // In step, the file holds exactly the counted entries, as this store wrote them: when the
   // snapshot covers them all there is nothing to decode.
   const bool all_covered = out_of_step_ == FailedWrite::None && bytes->size() == wal_bytes_written_ &&
                            keep_from >= wal_entries_since_snapshot_;
-  Bytes kept;
+  msgpack::Writer out;
+  std::span<const std::uint8_t> kept;
   std::uint64_t kept_entries = 0;
   if (!all_covered) {
     TARNWICK_TRY_ASSIGN(format::WalContents wal, format::decode_wal_refusing_damage(*bytes));
     // A frame that holds real data is kept for whoever can read it; only a torn tail is dropped.
     const std::size_t n = wal.entries.size();
     const std::size_t from = keep_from < n ? static_cast<std::size_t>(keep_from) : n;
-    TARNWICK_TRY_ASSIGN(kept, format::encode_wal_with_precision(std::span(wal.entries).subspan(from), vector_precision_));
+    TARNWICK_TRY_ASSIGN(kept, format::encode_wal_into(std::span(wal.entries).subspan(from), vector_precision_, out));
     kept_entries = n - from;
   }
   if (auto r = storage_->write(kWalFile, kept); !r) {
