@@ -91,15 +91,8 @@ std::shared_ptr<Disk> random_store_disk(std::uint64_t seed, VectorPrecision p) {
   }
   std::vector<std::pair<std::string, std::vector<double>>> vectors;
   for (int i = gen.pick(0, 8); i > 0; --i) vectors.emplace_back(gen.text(), gen.vector(f32));
-  std::vector<format::SnapshotNodeRef> n;
-  for (const auto& [id, node] : nodes)
-    n.push_back({id, &node, node.vector ? std::optional(format::vector_ref(*node.vector)) : std::nullopt});
-  std::vector<format::SnapshotEdgeRef> e;
-  for (const auto& [id, edge] : edges) e.push_back({id, &edge});
-  std::vector<format::SnapshotVectorRef> v;
-  for (const auto& [id, values] : vectors) v.push_back({id, format::vector_ref(values)});
   auto disk = std::make_shared<Disk>();
-  disk->files["snapshot.msgpack"] = format::encode_snapshot_with_precision(n, e, v, p, true).value();
+  disk->files["snapshot.msgpack"] = snapshot_of(nodes, edges, vectors, p);
   return disk;
 }
 
