@@ -58,10 +58,12 @@ Result<void> Store::write_snapshot() {
                       v == vectors_.end() ? std::nullopt : std::optional(format::vector_ref(v->second)));
       },
       [](const auto& entry) { entry.second.prefetch_data(); });
+  const auto nothing_more = [](const auto&) {};
   snapshot.begin_edges(edges_.size());
-  for (const auto& [id, edge] : edges_) snapshot.edge(id, edge);
+  walk_prefetched(edges_, [&](const auto& entry) { snapshot.edge(entry.first, entry.second); }, nothing_more);
   snapshot.begin_vectors(vectors_.size());
-  for (const auto& [id, v] : vectors_) snapshot.vector(id, format::vector_ref(v));
+  walk_prefetched(
+      vectors_, [&](const auto& entry) { snapshot.vector(entry.first, format::vector_ref(entry.second)); }, nothing_more);
   TARNWICK_TRY_ASSIGN(const auto bytes, snapshot.finish());
   snapshot_size_ = bytes.size();
   if (auto r = storage_->write(kSnapshotFile, bytes); !r) {
