@@ -5,11 +5,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "json/json.hpp"
-#include "storage/format/snapshot.hpp"
 #include "store/store_fixture.hpp"
 #include "store/store_test_access.hpp"
 
@@ -23,20 +20,6 @@ inline json::Object object_of(std::string_view text) { return json::parse(text).
 
 inline Node node_of(std::string id, std::string type, std::string_view data = "{}") {
   return make_node(std::move(id), std::move(type), object_of(data));
-}
-
-// A snapshot of the given entries, in order; a node's own vector is the one its map carries.
-inline Bytes snapshot_of(const std::vector<std::pair<std::string, Node>>& nodes,
-                         const std::vector<std::pair<std::string, Edge>>& edges,
-                         const std::vector<std::pair<std::string, std::vector<double>>>& vectors, VectorPrecision p) {
-  std::vector<format::SnapshotNodeRef> n;
-  for (const auto& [id, node] : nodes)
-    n.push_back({id, &node, node.vector ? std::optional(format::vector_ref(*node.vector)) : std::nullopt});
-  std::vector<format::SnapshotEdgeRef> e;
-  for (const auto& [id, edge] : edges) e.push_back({id, &edge});
-  std::vector<format::SnapshotVectorRef> v;
-  for (const auto& [id, values] : vectors) v.push_back({id, format::vector_ref(values)});
-  return format::encode_snapshot_with_precision(n, e, v, p, true).value();
 }
 
 // The derived maps and their upkeep sets, to compare a store's maps with a fresh rebuild.

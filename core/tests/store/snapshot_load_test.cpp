@@ -68,6 +68,18 @@ void expect_same(const Bytes& bytes, const std::string& label) {
     EXPECT_EQ(got.error().text(), want.error().text()) << label;
 }
 
+Bytes made(const std::vector<std::pair<std::string, Node>>& nodes, const std::vector<std::pair<std::string, Edge>>& edges,
+           const std::vector<std::pair<std::string, std::vector<double>>>& vectors, VectorPrecision p) {
+  std::vector<format::SnapshotNodeRef> n;
+  for (const auto& [id, node] : nodes)
+    n.push_back({id, &node, node.vector ? std::optional(format::vector_ref(*node.vector)) : std::nullopt});
+  std::vector<format::SnapshotEdgeRef> e;
+  for (const auto& [id, edge] : edges) e.push_back({id, &edge});
+  std::vector<format::SnapshotVectorRef> v;
+  for (const auto& [id, values] : vectors) v.push_back({id, format::vector_ref(values)});
+  return format::encode_snapshot_with_precision(n, e, v, p, true).value();
+}
+
 Node with_vector(Node n, std::vector<double> v) {
   n.vector = std::move(v);
   return n;
@@ -79,13 +91,13 @@ TEST(SnapshotLoad, SameGraphOrErrorAsTheRecordDecoder) {
   const Edge edge = make_edge("e", "a", "b");
   std::vector<std::pair<std::string, Bytes>> snapshots = {
       {"later node wins, its vector dropped",
-       snapshot_of({{"a", with_vector(plain, {1, 2})}, {"a", other}}, {}, {}, VectorPrecision::Float64)},
+       made({{"a", with_vector(plain, {1, 2})}, {"a", other}}, {}, {}, VectorPrecision::Float64)},
       {"later node's vector counts",
-       snapshot_of({{"a", plain}, {"a", with_vector(other, {3})}}, {}, {}, VectorPrecision::Float32)},
+       made({{"a", plain}, {"a", with_vector(other, {3})}}, {}, {}, VectorPrecision::Float32)},
       {"listed vector wins over the node's",
-       snapshot_of({{"a", with_vector(plain, {1, 2})}}, {}, {{"a", {9}}, {"a", {8, 7}}}, VectorPrecision::Float64)},
+       made({{"a", with_vector(plain, {1, 2})}}, {}, {{"a", {9}}, {"a", {8, 7}}}, VectorPrecision::Float64)},
       {"entry ids apart from record ids",
-       snapshot_of({{"b", with_vector(plain, {0.1})}, {"c", other}}, {{"x", edge}, {"x", make_edge("y", "c", "b")}},
+       made({{"b", with_vector(plain, {0.1})}, {"c", other}}, {{"x", edge}, {"x", make_edge("y", "c", "b")}},
             {{"loose", {0.5}}}, VectorPrecision::Float32)},
   };
   const std::filesystem::path corpus = std::filesystem::path(TARNWICK_SOURCE_DIR) / "fuzz" / "corpus" / "store";

@@ -91,8 +91,18 @@ std::shared_ptr<Disk> random_store_disk(std::uint64_t seed, VectorPrecision p) {
   }
   std::vector<std::pair<std::string, std::vector<double>>> vectors;
   for (int i = gen.pick(0, 8); i > 0; --i) vectors.emplace_back(gen.text(), gen.vector(f32));
+  msgpack::Writer out;
+  format::SnapshotWriter snapshot(p, true, out);
+  snapshot.begin_nodes(nodes.size());
+  for (const auto& [id, node] : nodes)
+    snapshot.node(id, format::fields_of(node), node.vector ? std::optional(format::vector_ref(*node.vector)) : std::nullopt);
+  snapshot.begin_edges(edges.size());
+  for (const auto& [id, edge] : edges) snapshot.edge(id, edge);
+  snapshot.begin_vectors(vectors.size());
+  for (const auto& [id, values] : vectors) snapshot.vector(id, format::vector_ref(values));
+  EXPECT_TRUE(snapshot.finish());
   auto disk = std::make_shared<Disk>();
-  disk->files["snapshot.msgpack"] = snapshot_of(nodes, edges, vectors, p);
+  disk->files["snapshot.msgpack"] = std::move(out).finish().value();
   return disk;
 }
 
