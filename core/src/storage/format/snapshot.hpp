@@ -34,12 +34,6 @@ struct SnapshotNodeRef {
   const Node* node = nullptr;
   std::optional<VectorRef> vector;
 };
-// The same with the node's fields as the writer reads them, wherever they are held.
-struct SnapshotNodeFields {
-  std::string_view id;
-  NodeFields node;
-  std::optional<VectorRef> vector;
-};
 struct SnapshotEdgeRef {
   std::string_view id;
   const Edge* edge = nullptr;
@@ -57,15 +51,34 @@ struct SnapshotData {
   friend bool operator==(const SnapshotData&, const SnapshotData&) = default;
 };
 
-// Streams the entries, in the order given, into one buffer reserved up front. Fails only for a
-// value that has no MessagePack form (a length above 4294967295 or data nested too deep).
+// Writes a snapshot in one pass straight from wherever its records are held: the caller announces
+// each list with its count and then hands over its entries, nodes, edges and vectors in that
+// order, and the bytes go into `out` as they come, with nothing gathered first.
+class SnapshotWriter {
+ public:
+  // Writes the top map's header and version; `out` must outlive the writer.
+  SnapshotWriter(VectorPrecision precision, bool include_precision, msgpack::Writer& out);
+  void begin_nodes(std::size_t count);
+  void node(std::string_view id, const NodeFields& node, std::optional<VectorRef> vector);
+  void begin_edges(std::size_t count);
+  void edge(std::string_view id, const Edge& edge);
+  void begin_vectors(std::size_t count);
+  void vector(std::string_view id, VectorRef values);
+  // Ends the file: the bytes in `out`, or the first value that had no MessagePack form (a length
+  // above 4294967295 or data nested too deep).
+  Result<std::span<const std::uint8_t>> finish();
+
+ private:
+  VectorPrecision precision_;
+  bool include_precision_;
+  msgpack::Writer& out_;
+};
+
+// The same over lists, into a buffer of its own.
 Result<Bytes> encode_snapshot_with_precision(std::span<const SnapshotNodeRef> nodes,
                                              std::span<const SnapshotEdgeRef> edges,
                                              std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
                                              bool include_precision);
-Result<Bytes> encode_snapshot_fields(std::span<const SnapshotNodeFields> nodes, std::span<const SnapshotEdgeRef> edges,
-                                     std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
-                                     bool include_precision);
 
 // Reads a snapshot with the pull readers; when they refuse it, `snapshot_error` names why.
 Result<SnapshotData> decode_snapshot(std::span<const std::uint8_t> bytes);

@@ -25,81 +25,69 @@ msgpack::Msg entry(std::string_view id, msgpack::Msg record) {
 constexpr std::size_t kRecordDepth = 4;
 constexpr std::size_t kVectorEntryDepth = 4;
 
-std::size_t vector_bytes(const VectorRef& v, VectorPrecision precision) {
-  const std::size_t n = std::visit([](auto span) { return span.size(); }, v);
-  return precision == VectorPrecision::Float32 ? 24 + 4 * n : 5 + 9 * n;
-}
-
-// Top-level data values only: long texts there are what typical data is made of.
-std::size_t data_bytes(const NodeFields& node) {
-  if (!node.data) return node.packed_data.size();
-  std::size_t total = 0;
-  for (const auto& kv : *node.data) {
-    const json::String* text = kv.value().if_string();
-    total += 16 + kv.key().size() + (text ? text->size() : 16);
-  }
-  return total;
-}
-
-// Close to the final size for typical records, so the buffer rarely grows while writing.
-std::size_t estimate(std::span<const SnapshotNodeFields> nodes, std::span<const SnapshotEdgeRef> edges,
-                     std::span<const SnapshotVectorRef> vectors, VectorPrecision precision) {
-  std::size_t total = 128;
-  for (const auto& n : nodes) {
-    total += 160 + 2 * n.id.size() + n.node.type.size() + data_bytes(n.node);
-    if (n.vector) total += vector_bytes(*n.vector, precision);
-  }
-  for (const auto& e : edges)
-    total += 96 + e.id.size() * 2 + e.edge->source.size() + e.edge->target.size() + e.edge->type.size();
-  for (const auto& v : vectors) total += 8 + v.id.size() + vector_bytes(v.values, precision);
-  return total;
-}
-
 }  // namespace
+
+SnapshotWriter::SnapshotWriter(VectorPrecision precision, bool include_precision, Writer& out)
+    : precision_(precision), include_precision_(include_precision), out_(out) {
+  msgpack::encode_map_header(include_precision ? 5 : 4, out_);
+  msgpack::encode_str(snapshot_key::kVersion, out_);
+  msgpack::encode_int(include_precision ? kSnapshotVersion : kSnapshotVersionWithoutPrecision, out_);
+}
+
+void SnapshotWriter::begin_nodes(std::size_t count) {
+  msgpack::encode_str(snapshot_key::kNodes, out_);
+  msgpack::encode_array_header(count, out_);
+}
+
+void SnapshotWriter::node(std::string_view id, const NodeFields& node, std::optional<VectorRef> vector) {
+  msgpack::encode_array_header(2, out_);
+  msgpack::encode_str(id, out_);
+  write_node(node, vector, precision_, kRecordDepth, out_);
+}
+
+void SnapshotWriter::begin_edges(std::size_t count) {
+  msgpack::encode_str(snapshot_key::kEdges, out_);
+  msgpack::encode_array_header(count, out_);
+}
+
+void SnapshotWriter::edge(std::string_view id, const Edge& edge) {
+  msgpack::encode_array_header(2, out_);
+  msgpack::encode_str(id, out_);
+  write_edge(edge, kRecordDepth, out_);
+}
+
+void SnapshotWriter::begin_vectors(std::size_t count) {
+  msgpack::encode_str(snapshot_key::kVectors, out_);
+  msgpack::encode_array_header(count, out_);
+}
+
+void SnapshotWriter::vector(std::string_view id, VectorRef values) {
+  msgpack::encode_array_header(2, out_);
+  msgpack::encode_str(id, out_);
+  write_vector(values, precision_, kVectorEntryDepth, out_);
+}
+
+Result<std::span<const std::uint8_t>> SnapshotWriter::finish() {
+  if (include_precision_) {
+    msgpack::encode_str(snapshot_key::kVectorPrecision, out_);
+    msgpack::encode_str(precision_text(precision_), out_);
+  }
+  return out_.written();
+}
 
 Result<Bytes> encode_snapshot_with_precision(std::span<const SnapshotNodeRef> nodes,
                                              std::span<const SnapshotEdgeRef> edges,
                                              std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
                                              bool include_precision) {
-  std::vector<SnapshotNodeFields> fields;
-  fields.reserve(nodes.size());
-  for (const auto& n : nodes) fields.push_back({n.id, fields_of(*n.node), n.vector});
-  return encode_snapshot_fields(fields, edges, vectors, precision, include_precision);
-}
-
-Result<Bytes> encode_snapshot_fields(std::span<const SnapshotNodeFields> nodes, std::span<const SnapshotEdgeRef> edges,
-                                     std::span<const SnapshotVectorRef> vectors, VectorPrecision precision,
-                                     bool include_precision) {
-  Writer out(estimate(nodes, edges, vectors, precision));
-  msgpack::encode_map_header(include_precision ? 5 : 4, out);
-  msgpack::encode_str(snapshot_key::kVersion, out);
-  msgpack::encode_int(include_precision ? kSnapshotVersion : kSnapshotVersionWithoutPrecision, out);
-
-  msgpack::encode_str(snapshot_key::kNodes, out);
-  msgpack::encode_array_header(nodes.size(), out);
-  for (const auto& n : nodes) {
-    msgpack::encode_array_header(2, out);
-    msgpack::encode_str(n.id, out);
-    write_node(n.node, n.vector, precision, kRecordDepth, out);
-  }
-  msgpack::encode_str(snapshot_key::kEdges, out);
-  msgpack::encode_array_header(edges.size(), out);
-  for (const auto& e : edges) {
-    msgpack::encode_array_header(2, out);
-    msgpack::encode_str(e.id, out);
-    write_edge(*e.edge, kRecordDepth, out);
-  }
-  msgpack::encode_str(snapshot_key::kVectors, out);
-  msgpack::encode_array_header(vectors.size(), out);
-  for (const auto& v : vectors) {
-    msgpack::encode_array_header(2, out);
-    msgpack::encode_str(v.id, out);
-    write_vector(v.values, precision, kVectorEntryDepth, out);
-  }
-  if (include_precision) {
-    msgpack::encode_str(snapshot_key::kVectorPrecision, out);
-    msgpack::encode_str(precision_text(precision), out);
-  }
+  Writer out;
+  SnapshotWriter snapshot(precision, include_precision, out);
+  snapshot.begin_nodes(nodes.size());
+  for (const auto& n : nodes) snapshot.node(n.id, fields_of(*n.node), n.vector);
+  snapshot.begin_edges(edges.size());
+  for (const auto& e : edges) snapshot.edge(e.id, *e.edge);
+  snapshot.begin_vectors(vectors.size());
+  for (const auto& v : vectors) snapshot.vector(v.id, v.values);
+  TARNWICK_TRY(snapshot.finish());
   return std::move(out).finish();
 }
 

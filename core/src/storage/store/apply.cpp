@@ -136,7 +136,8 @@ Result<void> Store::check_batch(const ChangeBatch& batch) const {
 }
 
 Result<void> Store::append_to_wal(std::span<const WalEntry> entries) {
-  TARNWICK_TRY_ASSIGN(auto frames, format::encode_wal_with_precision(entries, vector_precision_));
+  msgpack::Writer out;
+  TARNWICK_TRY_ASSIGN(const auto frames, format::encode_wal_into(entries, vector_precision_, out));
   auto r = storage_->append(kWalFile, frames);
   if (r && options_.sync_mode == kSyncAfterWrites) r = storage_->sync(kWalFile);
   if (!r) {

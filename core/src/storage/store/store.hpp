@@ -242,6 +242,7 @@ class Store {
   TextSet seen_transaction_ids_;
   std::uint64_t wal_entries_since_snapshot_ = 0;
   std::uint64_t wal_bytes_written_ = 0;  // the size of "wal.msgpack" holding exactly the counted entries
+  std::size_t snapshot_size_ = 0;        // of the last snapshot written: room for the next one
   std::uint64_t last_sequence_ = 0;
   VectorPrecision vector_precision_;
   bool precision_known_ = false;

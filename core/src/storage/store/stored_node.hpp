@@ -36,6 +36,11 @@ class StoredNode {
   Node to_node(std::string_view key) const;
   // What the snapshot writer reads, borrowing this node and `key`.
   format::NodeFields fields(std::string_view key) const;
+  // Asks the cache for the data bytes ahead of `fields`; reads nothing of them itself.
+  void prefetch_data() const {
+    constexpr std::size_t kCacheLine = 64;
+    for (std::size_t at = 0; at < data_size_; at += kCacheLine) __builtin_prefetch(data_.get() + at);
+  }
 
  private:
   void keep_data(std::span<const std::uint8_t> bytes, std::size_t depth);

@@ -12,6 +12,7 @@
 #include "error/error.hpp"
 #include "storage/msgpack/bytes.hpp"
 #include "storage/msgpack/msg.hpp"
+#include "storage/msgpack/writer.hpp"
 #include "storage/wal/wal_entry.hpp"
 
 namespace tarnwick::format {
@@ -21,6 +22,9 @@ inline constexpr std::size_t kWalFrameHeaderSize = 4;
 // One frame per entry, in order; nothing for no entries. Node and vector payloads are written
 // in `precision`. Fails only for a value that has no MessagePack form.
 Result<Bytes> encode_wal_with_precision(std::span<const WalEntry> entries, VectorPrecision precision);
+// The same written into `out`, which must be empty, and handed on from there without a copy.
+Result<std::span<const std::uint8_t>> encode_wal_into(std::span<const WalEntry> entries, VectorPrecision precision,
+                                                      msgpack::Writer& out);
 
 // Why reading stopped.
 enum class WalStop : std::uint8_t {

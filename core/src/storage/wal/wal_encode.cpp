@@ -88,7 +88,14 @@ std::size_t estimate(std::span<const WalEntry> entries) {
 }  // namespace
 
 Result<Bytes> encode_wal_with_precision(std::span<const WalEntry> entries, VectorPrecision precision) {
-  Writer out(estimate(entries));
+  Writer out;
+  TARNWICK_TRY(encode_wal_into(entries, precision, out));
+  return std::move(out).finish();
+}
+
+Result<std::span<const std::uint8_t>> encode_wal_into(std::span<const WalEntry> entries, VectorPrecision precision,
+                                                      Writer& out) {
+  out.reserve(estimate(entries));
   for (const auto& e : entries) {
     const std::size_t frame = out.size();
     out.extend(kWalFrameHeaderSize);
@@ -102,7 +109,7 @@ Result<Bytes> encode_wal_with_precision(std::span<const WalEntry> entries, Vecto
     for (std::size_t i = 0; i < kWalFrameHeaderSize; ++i)
       length[i] = static_cast<std::uint8_t>(body >> (8 * (kWalFrameHeaderSize - 1 - i)));
   }
-  return std::move(out).finish();
+  return out.written();
 }
 
 Msg wal_entry_to_msg(const WalEntry& e, VectorPrecision precision) {
