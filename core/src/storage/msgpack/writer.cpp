@@ -1,7 +1,5 @@
 #include "storage/msgpack/writer.hpp"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -19,32 +17,15 @@ void refuse_length(std::uint64_t n, Writer& out) {
 
 }  // namespace detail
 
-namespace {
-
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-constexpr std::size_t kHugeThreshold = std::size_t{8} << 20;
-
-// A large buffer is written once from end to end: in 4 KiB pages a snapshot takes a page fault
-// every few records, which costs nearly as much as the writing. The hint covers the whole 2 MiB
-// pages inside the block; failure changes nothing.
-void prefer_huge_pages(std::uint8_t* block, std::size_t size) {
-  if (size < kHugeThreshold) return;
-  const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t first = (start + kHugePage - 1) / kHugePage * kHugePage;
-  const std::uintptr_t last = (start + size) / kHugePage * kHugePage;
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
-
-}  // namespace
-
 Writer::~Writer() { std::free(buf_); }
 
-// realloc moves a large block by remapping its pages, so doubling copies nothing there.
+// realloc moves a large block by remapping its pages, so doubling copies nothing there. No
+// huge-page hint: it halved the page faults of later snapshots but made a process's first one
+// (often its only one, at close) three times slower while the kernel gathered whole pages.
 void Writer::grow(std::size_t n) {
   const std::size_t want = std::max<std::size_t>({capacity_ * 2, len_ + n, 64});
   auto* block = static_cast<std::uint8_t*>(std::realloc(buf_, want));
   if (block == nullptr) throw std::bad_alloc();  // out of memory, as the standard containers report it
-  prefer_huge_pages(block, want);
   buf_ = block;
   capacity_ = want;
 }
