@@ -117,12 +117,11 @@ void Store::rebuild_indexes() {
   edges_by_target_.clear();
   shared_unique_keys_.clear();
   schema_violators_.clear();
-  add_type_entries();
-  for (const auto& [id, node] : nodes_) add_node_data_entries(id, node);
+  add_all_node_entries();
   for (const auto& [id, edge] : edges_) add_edge_entries(id, edge);
 }
 
-void Store::add_type_entries() {
+void Store::add_all_node_entries() {
   // Each type's set sized first: growing a set of many ids hashes every id again at each step.
   TextMap<std::size_t> per_type;
   for (const auto& entry : nodes_) {
@@ -144,6 +143,7 @@ void Store::add_type_entries() {
   for (const auto& [id, node] : nodes_) {
     run.emplace_back(&nodes_by_type_.find(node.type())->second, &id);
     if (run.size() == kRun) store_run();
+    add_node_data_entries(id, node);
   }
   store_run();
 }

@@ -123,9 +123,9 @@ class Store {
   // give apart from the record's own `id`: the maps always follow the stored id.
   void add_node_entries(const std::string& id, const StoredNode& node);
   void remove_node_entries(const std::string& id, const StoredNode& node);
-  // The two halves of `add_node_entries`, apart for `rebuild_indexes`: every node's id in its
-  // type's set, and one node's entries from its data.
-  void add_type_entries();
+  // `add_node_entries` for every stored node at once, as `rebuild_indexes` needs it; and the
+  // half of it that reads a node's data.
+  void add_all_node_entries();
   void add_node_data_entries(const std::string& id, const StoredNode& node);
   // The entries read from more of a node than its type: secondary keys and schema breaches,
   // which only the definitions of indexes and node schemas call for.
