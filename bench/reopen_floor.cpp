@@ -4,6 +4,7 @@
 // snapshot once checking every value's encoding (the MessagePack kit's skip). Nothing is built.
 // bench/store_memory.py runs it next to each reopen and prints the reopen's ratio to it.
 //
+//   (built with -DTARNWICK_BUILD_BENCH=ON, e.g. pip's -C cmake.define.TARNWICK_BUILD_BENCH=ON)
 //   build/release/bench/reopen_floor DIRECTORY [repeat, default 1]
 //
 // Prints one JSON object: the median seconds of `repeat` runs in all and per part, the lines and
