@@ -3,7 +3,10 @@
 A store of N nodes (about 200 bytes of JSON data each, up to two edges per node, optionally
 384-d vectors) is written to a directory and closed; each measurement then runs in a fresh process:
 
-- reopen: `NativeStore(...)` and `node_count()`, next to the floor of reading the two files;
+- reopen: `NativeStore(...)` and `node_count()`, next to two floors taken in the same run: the
+  plain read of the two files, and the issue floor of bench/reopen_floor.cpp (the files read, every
+  log line parsed keeping its sequence and ids, every snapshot value checked), a build with
+  -DTARNWICK_BUILD_BENCH=ON;
 - heap: glibc's bytes in use (`mallinfo2`, after `gc.collect()` and `malloc_trim(0)`) before
   the store is created against after the load, per node;
 - resident: /proc/self/statm after the load against that heap;
@@ -11,6 +14,9 @@ A store of N nodes (about 200 bytes of JSON data each, up to two edges per node,
   against the files' sizes plus the heap the graph keeps.
 
     python3 bench/store_memory.py [--nodes 100000] [--vectors none|float32|float64]
+        [--floor-program build/release/bench/reopen_floor]
+
+Each run prints one line; the last line gives the medians of the reopen and of its ratios.
 """
 
 import argparse
@@ -18,6 +24,7 @@ import ctypes
 import gc
 import json
 import os
+import statistics
 import shutil
 import subprocess
 import sys
@@ -94,7 +101,7 @@ def build(root, nodes, vectors, edges_per_node):
     store.close()
 
 
-def floor(root):
+def read_floor(root):
     start = time.perf_counter()
     for name in ("snapshot.msgpack", "mutations.jsonl"):
         with open(os.path.join(root, name), "rb") as f:
@@ -117,7 +124,7 @@ def measure(root):
     heap = heap_in_use() - heap_before
     res = resident() - resident_before
     print(json.dumps({"seconds": seconds, "nodes": count, "heap": heap, "resident": res, "peak": load_peak,
-                      "files": files, "floor": floor(root)}))
+                      "files": files, "read_floor": read_floor(root)}))
 
 
 def main():
@@ -126,24 +133,39 @@ def main():
     parser.add_argument("--vectors", choices=("none", "float32", "float64"), default="none")
     parser.add_argument("--edges", type=int, choices=(0, 1, 2), default=0, help="edges per node")
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--floor-program",
+                        default=os.path.join(os.path.dirname(__file__), "..", "build", "release", "bench",
+                                             "reopen_floor"))
     parser.add_argument("--measure", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.measure:
         measure(args.measure)
         return
+    if not os.access(args.floor_program, os.X_OK):
+        parser.error(f"no floor program at {args.floor_program}: build with -DTARNWICK_BUILD_BENCH=ON")
     work = tempfile.mkdtemp(prefix="tarnwick-memory-")
     try:
         build(work, args.nodes, args.vectors, args.edges)
+        runs = []
         for _ in range(args.repeat):
             out = subprocess.run([sys.executable, __file__, "--measure", work], check=True, capture_output=True,
                                  text=True).stdout
             r = json.loads(out)
+            r["floor"] = json.loads(subprocess.run([args.floor_program, work], check=True, capture_output=True,
+                                                   text=True).stdout)["seconds"]
+            runs.append(r)
             n = r["nodes"]
             print(f"{args.vectors:8} reopen {r['seconds']:.3f} s (floor {r['floor']:.3f} s, "
-                  f"{r['seconds'] / r['floor']:.1f}x)  heap/node {r['heap'] / n:.0f} B  "
+                  f"{r['seconds'] / r['floor']:.2f}x; read {r['read_floor']:.3f} s, "
+                  f"{r['seconds'] / r['read_floor']:.2f}x)  heap/node {r['heap'] / n:.0f} B  "
                   f"resident/heap {r['resident'] / r['heap']:.2f}  "
                   f"peak/(files+heap) {r['peak'] / (r['files'] + r['heap']):.2f} "
                   f"(peak {r['peak'] / 1e6:.0f} MB, files {r['files'] / 1e6:.0f} MB, heap {r['heap'] / 1e6:.0f} MB)")
+        median = lambda f: statistics.median(f(r) for r in runs)
+        print(f"{args.vectors:8} median reopen {median(lambda r: r['seconds']):.3f} s  "
+              f"floor {median(lambda r: r['floor']):.3f} s  "
+              f"reopen/floor {median(lambda r: r['seconds'] / r['floor']):.2f}x  "
+              f"reopen/read {median(lambda r: r['seconds'] / r['read_floor']):.2f}x")
     finally:
         shutil.rmtree(work)
 

@@ -107,6 +107,24 @@ TEST(Adjacency, SelfLoopsAndReplacedEdges) {
   EXPECT_EQ(DerivedMaps::of(*s), kept);
 }
 
+// A rebuild inserts ids into their type sets in runs, reading the data in the same pass: over
+// runs enough to cross their bounds, with types short and long, an index and a schema, it must
+// give the maps that upkeep node by node gave.
+TEST(DerivedMaps, ARebuildOverManyRunsGivesTheMapsKeptNodeByNode) {
+  auto s = empty_store();
+  StoreTestAccess::index_definitions(*s)["ix"] = {"ix", {"k"}, std::nullopt, true, false};
+  StoreTestAccess::node_types(*s)["note"].required_fields = {"must"};
+  const std::vector<std::string> types = {"note", "task", "a type name longer than fits inline", ""};
+  for (int i = 0; i < 300; ++i) {
+    const std::string data = i % 3 == 0 ? R"({"must":1,"k":)" + std::to_string(i % 40) + "}" : R"({"k":"x"})";
+    put_node(*s, node_of("n" + std::to_string(i % 250), types[static_cast<std::size_t>(i) % types.size()], data));
+  }
+  const DerivedMaps kept = DerivedMaps::of(*s);
+  ASSERT_EQ(kept.nodes_by_type.size(), types.size());
+  StoreTestAccess::rebuild_indexes(*s);
+  EXPECT_EQ(DerivedMaps::of(*s), kept);
+}
+
 // A snapshot entry may store a record under an id other than its own `id`: every map follows
 // the stored id, so removing that entry leaves nothing behind.
 TEST(DerivedMaps, FollowTheStoredId) {

@@ -118,6 +118,15 @@ TEST(SnapshotLoad, SameGraphOrErrorAsTheRecordDecoder) {
              {"c", with_vector(plain, {7})}},
             {}, {{"c", {0.1}}, {"d", {0.5, 16777216}}, {"e", {1e300, 1e-50}}}, VectorPrecision::Float64)},
   };
+  // Nodes go into the map in runs: repeated ids and vectors across the runs' bounds.
+  std::vector<std::pair<std::string, Node>> many;
+  std::vector<std::pair<std::string, std::vector<double>>> listed;
+  for (int i = 0; i < 150; ++i) {
+    const std::string id = "n" + std::to_string(i % 70);
+    many.emplace_back(id, i % 4 == 0 ? with_vector(i % 3 ? plain : other, {static_cast<double>(i)}) : i % 2 ? plain : other);
+    if (i % 9 == 0) listed.emplace_back(id, std::vector<double>{-static_cast<double>(i)});
+  }
+  snapshots.emplace_back("repeats across runs", made(many, {}, listed, VectorPrecision::Float64));
   const std::filesystem::path corpus = std::filesystem::path(TARNWICK_SOURCE_DIR) / "fuzz" / "corpus" / "store";
   for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
     std::ifstream in(entry.path(), std::ios::binary);

@@ -4,6 +4,7 @@
 // under; an empty set is removed, while each definition keeps its inner map of index entries.
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "storage/store/field_path.hpp"
 #include "storage/store/store.hpp"
@@ -86,6 +87,10 @@ bool Store::entries_read_data(std::string_view type) const {
 
 void Store::add_node_entries(const std::string& id, const StoredNode& node) {
   nodes_by_type_[std::string(node.type())].insert(id);
+  add_node_data_entries(id, node);
+}
+
+void Store::add_node_data_entries(const std::string& id, const StoredNode& node) {
   if (entries_read_data(node.type())) add_data_entries(id, node);
 }
 
@@ -128,12 +133,35 @@ void Store::rebuild_indexes() {
   edges_by_target_.clear();
   shared_unique_keys_.clear();
   schema_violators_.clear();
+  add_all_node_entries();
+  for (const auto& [id, edge] : edges_) add_edge_entries(id, edge);
+}
+
+void Store::add_all_node_entries() {
   // Each type's set sized first: growing a set of many ids hashes every id again at each step.
   TextMap<std::size_t> per_type;
-  for (const auto& entry : nodes_) ++per_type[std::string(entry.second.type())];
+  for (const auto& entry : nodes_) {
+    auto it = per_type.find(entry.second.type());
+    if (it == per_type.end()) it = per_type.emplace(std::string(entry.second.type()), 0).first;
+    ++it->second;
+  }
   for (const auto& [type, count] : per_type) nodes_by_type_[type].reserve(count);
-  for (const auto& [id, node] : nodes_) add_node_entries(id, node);
-  for (const auto& [id, edge] : edges_) add_edge_entries(id, edge);
+  // Ids then go into their sets a run at a time, as loading stores nodes: the sets together
+  // outgrow the caches, and a run of independent insertions overlaps their misses. Every set
+  // exists by now, so the pointers to them hold.
+  constexpr std::size_t kRun = 64;
+  std::vector<std::pair<TextSet*, const std::string*>> run;
+  run.reserve(kRun);
+  const auto store_run = [&] {
+    for (const auto& [set, id] : run) set->insert(*id);
+    run.clear();
+  };
+  for (const auto& [id, node] : nodes_) {
+    run.emplace_back(&nodes_by_type_.find(node.type())->second, &id);
+    if (run.size() == kRun) store_run();
+    add_node_data_entries(id, node);
+  }
+  store_run();
 }
 
 }  // namespace tarnwick::store

@@ -70,6 +70,16 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
   TextMap<StoredVector> listed;               // the "vectors" list
   TextMap<msgpack::Cursor> carried_in_place;  // the surviving node entries' vectors, in the file
   TextMap<StoredVector> carried;              // the same as read into the node
+  // Decoded nodes wait in a short run and go into the map together: each insertion waits on
+  // misses in a map far larger than the caches, which a run of independent insertions overlaps
+  // and one between two decodes waits out alone.
+  constexpr std::size_t kRun = 64;
+  std::vector<std::pair<std::string, StoredNode>> run;
+  run.reserve(kRun);
+  const auto store_run = [&] {
+    for (auto& [id, stored] : run) nodes.insert_or_assign(std::move(id), std::move(stored));
+    run.clear();
+  };
   const format::SnapshotTaker taker{
       [&](std::string& id, Node& node, const format::NodeLeftInPlace* left) {
         // Hashing costs more than the check: most ids come once, and most nodes carry no vector.
@@ -79,7 +89,8 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
         if (node.vector) carried.emplace(id, StoredVector::exact(std::move(*node.vector)));
         StoredNode stored = left && left->data ? StoredNode(id, std::move(node), *left->data)
                                                : StoredNode(id, std::move(node));
-        nodes.insert_or_assign(std::move(id), std::move(stored));
+        run.emplace_back(std::move(id), std::move(stored));
+        if (run.size() == kRun) store_run();
       },
       [&](std::string& id, Edge& edge) { edges.insert_or_assign(std::move(id), std::move(edge)); },
       [&](std::string& id, std::vector<double>& values) {
@@ -89,6 +100,7 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
       [&](std::size_t count) { nodes.reserve(count); },
   };
   std::optional<VectorPrecision> precision = format::pull_snapshot_into(bytes, taker);
+  store_run();
   if (!precision) {
     // The fast reader refused the file: the full decoder names the fault, or, should the two
     // ever disagree, gives the records, which it is the reference for.
@@ -99,6 +111,7 @@ Result<void> Store::load_snapshot(std::span<const std::uint8_t> bytes) {
     carried_in_place.clear();
     carried.clear();
     for (auto& [id, node] : data.nodes) taker.node(id, node, nullptr);
+    store_run();
     for (auto& [id, edge] : data.edges) taker.edge(id, edge);
     for (auto& [id, values] : data.vectors) taker.vector(id, values);
     precision = data.precision;

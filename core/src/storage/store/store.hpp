@@ -123,6 +123,10 @@ class Store {
   // give apart from the record's own `id`: the maps always follow the stored id.
   void add_node_entries(const std::string& id, const StoredNode& node);
   void remove_node_entries(const std::string& id, const StoredNode& node);
+  // `add_node_entries` for every stored node at once, as `rebuild_indexes` needs it; and the
+  // half of it that reads a node's data.
+  void add_all_node_entries();
+  void add_node_data_entries(const std::string& id, const StoredNode& node);
   // The entries read from more of a node than its type: secondary keys and schema breaches,
   // which only the definitions of indexes and node schemas call for. `AnyNode` is a `Node` or a
   // `StoredNode`; a stored node's keys are read from its data bytes, and it is decoded only for
