@@ -4,7 +4,7 @@ A store of N nodes (about 200 bytes of JSON data each, up to two edges per node,
 384-d vectors) is written to a directory and closed; each measurement then runs in a fresh process:
 
 - reopen: `NativeStore(...)` and `node_count()`, next to two floors taken in the same run: the
-  plain read of the two files, and the issue floor of bench/reopen_floor.cpp (the files read, every
+  plain read of the two files, and the checked floor of bench/reopen_floor.cpp (the files read, every
   log line parsed keeping its sequence and ids, every snapshot value checked), a build with
   -DTARNWICK_BUILD_BENCH=ON;
 - heap: glibc's bytes in use (`mallinfo2`, after `gc.collect()` and `malloc_trim(0)`) before
