@@ -30,8 +30,6 @@ class CompiledQuery {
   explicit CompiledQuery(const NodeQuery& query);
 
   const NodeQuery& query() const { return query_; }
-  // Whether the query names any condition at all; without one every stored node matches.
-  bool has_conditions() const { return query_.node_types || !equalities_.empty() || !ranges_.empty(); }
   // Whether a test reads a node's data rather than only its type, so that the nodes it tests
   // are worth asking of memory ahead.
   bool reads_data() const { return reads_data_; }
