@@ -73,14 +73,28 @@ Result<void> ExactIndex::add(std::string_view id, std::span<const double> values
   return {};
 }
 
-void ExactIndex::remove(std::string_view id) {
+std::optional<std::uint32_t> ExactIndex::release(std::string_view id) {
   const auto it = slots_.find(id);
-  if (it == slots_.end()) return;
+  if (it == slots_.end()) return std::nullopt;
   const std::uint32_t slot = it->second;
-  order_.erase(std::find(order_.begin(), order_.end(), slot));
   slots_.erase(it);
   ids_[slot].clear();
   free_slots_.push_back(slot);
+  return slot;
+}
+
+void ExactIndex::remove(std::string_view id) {
+  if (const auto slot = release(id)) order_.erase(std::find(order_.begin(), order_.end(), *slot));
+}
+
+// Each removal alone would search and close up the entry order; many close it up in one pass.
+void ExactIndex::remove_many(std::span<const std::string> ids) {
+  std::vector<bool> released(arena_.slot_count(), false);
+  bool any = false;
+  for (const std::string& id : ids) {
+    if (const auto slot = release(id)) released[*slot] = any = true;
+  }
+  if (any) std::erase_if(order_, [&](std::uint32_t slot) { return released[slot]; });
 }
 
 std::optional<std::vector<double>> ExactIndex::get(std::string_view id) const {

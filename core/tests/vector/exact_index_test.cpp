@@ -128,6 +128,31 @@ TEST(ExactIndex, PrecisionChangeRoundsOnce) {
   EXPECT_EQ(index.get("c"), (Vec{0.1}));
 }
 
+// Equal vectors make ties, which the entry order breaks, and later additions reuse the freed
+// slots in the order they were freed: both must come out as removing one id at a time leaves them.
+TEST(ExactIndex, RemovingManyIsRemovingEachInTurn) {
+  std::mt19937_64 rng(11);
+  for (int round = 0; round < 20; ++round) {
+    ExactIndex one_by_one(DistanceMetric::Cosine, VectorPrecision::Float32);
+    ExactIndex at_once(DistanceMetric::Cosine, VectorPrecision::Float32);
+    const auto add_both = [&](const std::string& id) {
+      const Vec v{static_cast<double>(rng() % 3), 1.0};
+      ASSERT_TRUE(one_by_one.add(id, v));
+      ASSERT_TRUE(at_once.add(id, v));
+    };
+    for (int i = 0; i < 200; ++i) add_both("v" + std::to_string(i));
+    std::vector<std::string> doomed;  // repeats and ids never added included
+    for (std::size_t n = rng() % 120; n > 0; --n) doomed.push_back("v" + std::to_string(rng() % 230));
+    for (const std::string& id : doomed) one_by_one.remove(id);
+    at_once.remove_many(doomed);
+    for (int i = 0; i < 40; ++i) add_both("w" + std::to_string(i));
+
+    ASSERT_EQ(one_by_one.entries(), at_once.entries());
+    ASSERT_EQ(one_by_one.len(), at_once.len());
+    ASSERT_EQ(*one_by_one.query(Vec{1.0, 1.0}, 50, 0.0), *at_once.query(Vec{1.0, 1.0}, 50, 0.0));
+  }
+}
+
 // Random data has no equal scores, so the expected rows are simply the best top_k by score.
 TEST(ExactIndex, MatchesReferenceRankingBitForBit) {
   std::mt19937_64 rng(7);

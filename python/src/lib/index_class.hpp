@@ -145,7 +145,11 @@ class IndexClass {
     if (!borrowed) return error_set();
     auto ids = str_list_arg((*bound)[0], "ids");
     if (!ids) return error_set();
-    for (const std::string& id : *ids) self.index.remove(id);
+    if constexpr (requires { self.index.remove_many(std::span<const std::string>(*ids)); }) {
+      self.index.remove_many(*ids);
+    } else {
+      for (const std::string& id : *ids) self.index.remove(id);
+    }
     return none();
   }
 
