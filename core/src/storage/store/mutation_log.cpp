@@ -111,9 +111,11 @@ Result<void> Store::walk_mutation_log_file(const LogWalk& walk) {
   return r;
 }
 
-Result<void> Store::scan_mutation_log_file(const LineVisitor& each) {
-  return walk_mutation_log_file(
-      [&](std::string_view text, bool* tail_dropped) { return scan_mutation_log(text, each, tail_dropped); });
+Result<void> Store::scan_mutation_log_file(const LineVisitor& each, const AfterScan& then) {
+  return walk_mutation_log_file([&](std::string_view text, bool* tail_dropped) -> Result<void> {
+    TARNWICK_TRY(scan_mutation_log(text, each, tail_dropped));
+    return then ? then() : Result<void>();
+  });
 }
 
 Result<std::vector<MutationRecord>> Store::mutation_log() {
@@ -133,23 +135,21 @@ Result<std::vector<MutationRecord>> Store::mutation_log_since(std::uint64_t sequ
 Result<std::vector<MutationRecord>> Store::mutation_log_page(std::uint64_t sequence, std::uint64_t limit) {
   // An empty page needs no file, so it answers even on a closed store.
   if (limit == 0) return std::vector<MutationRecord>{};
+  std::vector<std::string_view> lines;
   std::vector<MutationRecord> page;
-  TARNWICK_TRY(walk_mutation_log_file([&](std::string_view text, bool* tail_dropped) -> Result<void> {
-    std::vector<std::string_view> lines;
-    TARNWICK_TRY(scan_mutation_log(
-        text,
-        [&](std::string_view line, const LineFacts& facts) {
-          if (lines.size() < limit && facts.sequence > sequence) lines.push_back(line);
-        },
-        tail_dropped));
-    // Records are built only for the lines returned, once every line is known to read.
-    page.reserve(lines.size());
-    for (std::string_view line : lines) {
-      TARNWICK_TRY_ASSIGN(MutationRecord record, read_mutation_line(line));
-      page.push_back(std::move(record));
-    }
-    return {};
-  }));
+  TARNWICK_TRY(scan_mutation_log_file(
+      [&](std::string_view line, const LineFacts& facts) {
+        if (lines.size() < limit && facts.sequence > sequence) lines.push_back(line);
+      },
+      // Records are built only for the lines returned, once every line is known to read.
+      [&]() -> Result<void> {
+        page.reserve(lines.size());
+        for (std::string_view line : lines) {
+          TARNWICK_TRY_ASSIGN(MutationRecord record, read_mutation_line(line));
+          page.push_back(std::move(record));
+        }
+        return {};
+      }));
   return page;
 }
 
@@ -171,32 +171,30 @@ Result<void> Store::trim_mutation_log() {
   if (!retention.mutation_log_max_entries && !retention.mutation_log_max_age_ms) return {};
   if (closed_) return fail(err::Closed{});
   if (out_of_step_ != FailedWrite::None) TARNWICK_TRY(repair());
+  std::vector<std::string_view> lines;
+  std::vector<std::int64_t> timestamps;
   // The kept lines, read again and written anew; none when every line stays.
   std::optional<std::string> content;
-  TARNWICK_TRY(walk_mutation_log_file([&](std::string_view text, bool* tail_dropped) -> Result<void> {
-    std::vector<std::string_view> lines;
-    std::vector<std::int64_t> timestamps;
-    TARNWICK_TRY(scan_mutation_log(
-        text,
-        [&](std::string_view line, const LineFacts& facts) {
-          lines.push_back(line);
-          timestamps.push_back(facts.timestamp);
-        },
-        tail_dropped));
-    if (lines.empty()) return {};
-    const std::vector<std::size_t> kept = retained(timestamps, retention, clock_());
-    if (kept.size() == lines.size()) return {};
-    content.emplace();
-    for (std::size_t i : kept) {
-      TARNWICK_TRY_ASSIGN(const MutationRecord record, read_mutation_line(lines[i]));
-      // Kept records come back unpacked and are packed again at today's precision, but only
-      // where that loses nothing.
-      if (auto line = append_mutation_line(*content, record, vector_precision_, Packing::ExactOnly); !line)
-        return fail(corrupt("mutation log: " + line.error().text()));
-      *content += '\n';
-    }
-    return {};
-  }));
+  TARNWICK_TRY(scan_mutation_log_file(
+      [&](std::string_view line, const LineFacts& facts) {
+        lines.push_back(line);
+        timestamps.push_back(facts.timestamp);
+      },
+      [&]() -> Result<void> {
+        if (lines.empty()) return {};
+        const std::vector<std::size_t> kept = retained(timestamps, retention, clock_());
+        if (kept.size() == lines.size()) return {};
+        content.emplace();
+        for (std::size_t i : kept) {
+          TARNWICK_TRY_ASSIGN(const MutationRecord record, read_mutation_line(lines[i]));
+          // Kept records come back unpacked and are packed again at today's precision, but only
+          // where that loses nothing.
+          if (auto line = append_mutation_line(*content, record, vector_precision_, Packing::ExactOnly); !line)
+            return fail(corrupt("mutation log: " + line.error().text()));
+          *content += '\n';
+        }
+        return {};
+      }));
   if (!content) return {};
   return rewrite_mutation_log(*content, options_.sync_mode == kSyncAfterWrites);
 }

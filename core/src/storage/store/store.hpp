@@ -178,8 +178,10 @@ class Store {
   // the backend's error, or as the walk fails.
   using LogWalk = std::function<Result<void>(std::string_view text, bool* tail_dropped)>;
   Result<void> walk_mutation_log_file(const LogWalk& walk);
-  // The walk that builds no record (`scan_mutation_log`); `line` views last as long as the call.
-  Result<void> scan_mutation_log_file(const LineVisitor& each);
+  // The walk that builds no record (`scan_mutation_log`), then `then` when every line read; the
+  // `line` views last until `then` returns, not beyond.
+  using AfterScan = std::function<Result<void>()>;
+  Result<void> scan_mutation_log_file(const LineVisitor& each, const AfterScan& then = {});
 
   // ---- Node query helpers (candidates.cpp, node_query.cpp, edge_lookup.cpp).
   // The query's candidates by the first rule that applies; builds no id list.
