@@ -100,7 +100,6 @@ bool read_json_body(Cursor& c, const Header& h, json::Value& out) {
   return false;
 }
 
-
 // Nil gives no object; a map gives one; anything else fails.
 bool read_data(Cursor& c, std::optional<json::Object>& out) {
   Header h;

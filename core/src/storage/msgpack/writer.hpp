@@ -35,7 +35,7 @@ class Writer {
     len_ += n;
     return p;
   }
-  // Room for n more bytes without growing.
+  // Makes room for n more bytes now, so that writing them grows nothing.
   void reserve(std::size_t n) {
     if (capacity_ - len_ < n) grow(n);
   }
