@@ -56,6 +56,7 @@ def test_bad_arguments_raise_and_change_nothing(call, error, match):
     with pytest.raises(error, match=match):
         call(index)
     assert [(i, v.tolist()) for i, v in index.entries()] == [("a", [0.1])]
+    assert len(index) == 1
 
 
 def test_a_vector_that_is_not_a_sequence_raises_a_plain_value_error():

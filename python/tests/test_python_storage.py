@@ -113,7 +113,8 @@ def raising(exc):
     (object(), "AttributeError: 'object' object has no attribute 'read'"),  # a storage without the method
 ])
 def test_storage_failures_name_the_exception(read, text):
-    for call in (lambda s: s.mutation_log(), lambda s: s.node_count(), lambda s: s.verify()):
+    for call in (lambda s: s.mutation_log(), lambda s: s.node_count(), lambda s: s.verify(),
+                 lambda s: s.get_node("x")):
         with pytest.raises(core.TarnwickStorageError) as raised:
             call(core.NativeStore(Reading(read) if callable(read) else read))
         assert raised.value.args == (text,)

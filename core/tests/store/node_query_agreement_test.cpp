@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 
 #include "storage/store/field_path.hpp"
 #include "store/query_fixture.hpp"
@@ -118,6 +119,15 @@ Result<std::vector<std::string>> reference_answer(Store& s, const NodeQuery& q) 
     const json::Value* key = q.order_by ? it->second.data.if_contains(q.order_by->field) : nullptr;
     matches.emplace_back(key ? json::finite_number(*key).value_or(0.0) : 0.0, id);
   }
+  // The walk above follows the store's own candidates: that they miss no node the query accepts
+  // is checked against every stored node (or every listed id).
+  std::set<std::string> accepted, walked;
+  for (const auto& [id, node] : nodes)
+    if ((!q.candidate_ids || std::ranges::find(*q.candidate_ids, id) != q.candidate_ids->end()) &&
+        reference_matches(q, node))
+      accepted.insert(id);
+  for (const auto& match : matches) walked.insert(match.second);
+  EXPECT_EQ(walked, accepted) << "candidates by rule " << static_cast<int>(c.rule);
   if (q.max_result_size && matches.size() > *q.max_result_size)
     return fail(err::ResourceLimit{"maxResultSize", *q.max_result_size});
   if (q.order_by)

@@ -333,6 +333,13 @@ TEST(HnswIndex, SameAdditionsBuildTheSameGraph) {
   }
   const Vec q = testing::uniform_vector(rng, 8);
   EXPECT_EQ(*one.query_with_ef_search(q, 10, 50, -1.0), *two.query_with_ef_search(q, 10, 50, -1.0));
+  // Clearing a graph of many nodes over several layers leaves none of them.
+  ASSERT_GT(one.max_level(), 0);
+  one.clear();
+  EXPECT_EQ(one.len(), 0u);
+  EXPECT_EQ(one.max_level(), -1);
+  EXPECT_FALSE(one.entry_point().has_value());
+  EXPECT_TRUE(one.nodes().empty());
 }
 
 TEST(HnswIndex, RecallAgainstExactIndexAtDefaults) {
